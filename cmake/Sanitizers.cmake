@@ -1,0 +1,10 @@
+# VANTOR_SANITIZE=address gives ASan+UBSan, =thread gives TSan.
+if(VANTOR_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(VANTOR_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT VANTOR_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "VANTOR_SANITIZE must be empty, 'address' or 'thread'")
+endif()

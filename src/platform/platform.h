@@ -1,0 +1,89 @@
+// The seam between the portable core and a platform backend.
+//
+// Exactly one backend (src/platform/win32 or src/platform/sdl) implements
+// every function declared here. The core includes only this header; it never
+// sees <windows.h> or SDL. Handles are opaque pointers owned by the backend.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "shell/window_record.h"
+
+namespace platform {
+
+// --- Prompts -------------------------------------------------------------
+
+// Asks "fullscreen?" with the intro's caption; true when the user says Yes.
+bool ask_fullscreen();
+
+// Shows the start-up failure message (no owner window, default caption).
+void show_failure_message(const char* text);
+
+// --- Process ---------------------------------------------------------------
+
+// The executable's own module handle (null where the platform has none).
+void* module_instance();
+
+// Folder that holds the running executable, with a trailing separator, or an
+// empty string when it cannot be determined or does not fit the platform's
+// path limit.
+std::string executable_folder();
+
+// --- Window and OpenGL context ----------------------------------------------
+
+// Opens the window and its double-buffered OpenGL context and makes the
+// context current. Reads record.instance and record.fullScreen; fills the
+// rest. Returns 1 on success, 0 on failure (what was created stays in the
+// record so that close_window can release it).
+int open_window(WindowRecord& record);
+
+// Releases whatever the record names; safe after a partial open_window.
+void close_window(WindowRecord& record);
+
+// Removes one pending message from the queue and dispatches it. Returns true
+// when a message was removed; *quit is set when that message was the quit
+// request (posted on Escape, close or destroy).
+bool pump_one_message(bool* quit);
+
+void swap_buffers(WindowRecord& record);
+void set_caption(WindowRecord& record, const char* text);
+
+// --- Loading screen -----------------------------------------------------------
+
+struct Rgb {
+  std::uint8_t r, g, b;
+};
+
+// A filled rectangle outlined by a black one-pixel pen; right and bottom are
+// exclusive, as with a GDI Rectangle.
+struct LoadingRect {
+  int left, top, right, bottom;
+  Rgb fill;
+};
+
+struct LoadingScreen {
+  LoadingRect background;
+  LoadingRect trough;
+  LoadingRect bar;
+  int textX, textY;
+  int textHeight;
+  const char* text;
+  Rgb textColour;
+};
+
+// Paints the loading screen straight onto the visible window.
+void paint_loading_screen(WindowRecord& record, const LoadingScreen& screen);
+
+// --- Time, desktop, OpenGL -------------------------------------------------------
+
+// Milliseconds from a free-running 32-bit clock; wraps after 2^32 ms.
+std::uint32_t milliseconds();
+
+// Size of the primary display's desktop in pixels.
+void desktop_size(int* width, int* height);
+
+// Address of an OpenGL entry point for the current context, or null.
+void* gl_proc_address(const char* name);
+
+}  // namespace platform
