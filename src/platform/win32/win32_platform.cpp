@@ -1,0 +1,204 @@
+// The Windows backend: Win32 window and messages, WGL, the GDI loading
+// screen and the multimedia timer.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <mmsystem.h>
+#include <shlwapi.h>
+
+#include "platform/platform.h"
+#include "shell/main_loop.h"
+#include "shell/title.h"
+#include "shell/window_layout.h"
+
+namespace {
+
+constexpr PIXELFORMATDESCRIPTOR kPixelFormat = {
+    sizeof(PIXELFORMATDESCRIPTOR), 1,
+    PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER,
+    PFD_TYPE_RGBA, 32,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    32, 0, 0, PFD_MAIN_PLANE, 0, 0, 0, 0};
+
+constexpr DWORD kWindowedExStyle = WS_EX_APPWINDOW | WS_EX_WINDOWEDGE;
+constexpr DWORD kWindowedStyle =
+    WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kFullScreenExStyle = WS_EX_APPWINDOW;
+constexpr DWORD kFullScreenStyle = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+
+HINSTANCE as_instance(void* p) { return static_cast<HINSTANCE>(p); }
+HWND as_window(void* p) { return static_cast<HWND>(p); }
+HDC as_dc(void* p) { return static_cast<HDC>(p); }
+HGLRC as_rc(void* p) { return static_cast<HGLRC>(p); }
+
+LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SYSCOMMAND:
+      // Keep the screen saver and monitor power-off away while the intro runs.
+      if (wParam == SC_SCREENSAVE || wParam == SC_MONITORPOWER) return 0;
+      break;
+    case WM_CLOSE:
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    case WM_KEYDOWN:
+    case WM_CHAR:
+      if (wParam == VK_ESCAPE) {
+        PostQuitMessage(0);
+        return 0;
+      }
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+COLORREF colour_of(platform::Rgb c) { return RGB(c.r, c.g, c.b); }
+
+void filled_rectangle(HDC dc, const platform::LoadingRect& r) {
+  HBRUSH brush = CreateSolidBrush(colour_of(r.fill));
+  HGDIOBJ previous = SelectObject(dc, brush);
+  Rectangle(dc, r.left, r.top, r.right, r.bottom);
+  SelectObject(dc, previous);
+  DeleteObject(brush);
+}
+
+}  // namespace
+
+namespace platform {
+
+bool ask_fullscreen() {
+  return MessageBoxA(nullptr, "fullscreen?", kIntroName, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void show_failure_message(const char* text) {
+  MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void* module_instance() { return GetModuleHandleA(nullptr); }
+
+std::string executable_folder() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  // A cut path names no real folder.
+  if (length == 0 || length >= MAX_PATH) return {};
+  PathRemoveFileSpecA(path);
+  return std::string(path) + "\\";
+}
+
+int open_window(WindowRecord& record) {
+  const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+  const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+
+  WNDCLASSA windowClass{};
+  windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC;
+  windowClass.lpfnWndProc = window_procedure;
+  windowClass.hInstance = as_instance(record.instance);
+  windowClass.lpszClassName = kIntroName;
+  if (!RegisterClassA(&windowClass)) return 0;
+
+  int clientWidth = kWindowedWidth, clientHeight = kWindowedHeight;
+  DWORD exStyle = kWindowedExStyle, style = kWindowedStyle;
+  if (record.fullScreen) {
+    DEVMODEA mode{};
+    mode.dmSize = sizeof(DEVMODEA);
+    mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;
+    mode.dmBitsPerPel = 32;
+    mode.dmPelsWidth = static_cast<DWORD>(screenWidth);
+    mode.dmPelsHeight = static_cast<DWORD>(screenHeight);
+    if (ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN) != DISP_CHANGE_SUCCESSFUL) return 0;
+    while (ShowCursor(FALSE) >= 0) {
+    }
+    clientWidth = screenWidth;
+    clientHeight = screenHeight;
+    exStyle = kFullScreenExStyle;
+    style = kFullScreenStyle;
+  }
+
+  RECT rect{0, 0, clientWidth, clientHeight};
+  AdjustWindowRect(&rect, style, FALSE);
+  const int outerWidth = rect.right - rect.left;
+  const int outerHeight = rect.bottom - rect.top;
+  const int x = centre_offset(GetSystemMetrics(SM_CXSCREEN), rect.left, rect.right);
+  const int y = centre_offset(GetSystemMetrics(SM_CYSCREEN), rect.top, rect.bottom);
+
+  HWND window = CreateWindowExA(exStyle, kIntroName, kIntroName, style, x, y, outerWidth,
+                                outerHeight, nullptr, nullptr, as_instance(record.instance),
+                                nullptr);
+  record.window = window;
+  if (!window) return 0;
+
+  HDC dc = GetDC(window);
+  record.deviceContext = dc;
+  if (!dc) return 0;
+
+  const int format = ChoosePixelFormat(dc, &kPixelFormat);
+  if (!format || !SetPixelFormat(dc, format, &kPixelFormat)) return 0;
+
+  HGLRC rc = wglCreateContext(dc);
+  record.renderContext = rc;
+  if (!rc) return 0;
+  return wglMakeCurrent(dc, rc) ? 1 : 0;
+}
+
+void close_window(WindowRecord& record) {
+  if (record.renderContext) {
+    wglMakeCurrent(nullptr, nullptr);
+    wglDeleteContext(as_rc(record.renderContext));
+  }
+  if (record.deviceContext) ReleaseDC(as_window(record.window), as_dc(record.deviceContext));
+  if (record.window) DestroyWindow(as_window(record.window));
+  UnregisterClassA(kIntroName, as_instance(record.instance));
+  if (record.fullScreen) {
+    ChangeDisplaySettingsA(nullptr, 0);
+    while (ShowCursor(TRUE) < 0) {
+    }
+  }
+}
+
+bool pump_one_message(bool* quit) {
+  MSG message;
+  if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return false;
+  if (message.message == WM_QUIT) *quit = true;
+  TranslateMessage(&message);
+  DispatchMessageA(&message);
+  return true;
+}
+
+void swap_buffers(WindowRecord& record) { SwapBuffers(as_dc(record.deviceContext)); }
+
+void set_caption(WindowRecord& record, const char* text) {
+  SetWindowTextA(as_window(record.window), text);
+}
+
+void paint_loading_screen(WindowRecord& record, const LoadingScreen& s) {
+  HDC dc = as_dc(record.deviceContext);
+  filled_rectangle(dc, s.background);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, colour_of(s.textColour));
+  HFONT font = CreateFontA(s.textHeight, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                           0, 0, ANTIALIASED_QUALITY, 0, "arial");
+  HGDIOBJ previousFont = SelectObject(dc, font);
+  TextOutA(dc, s.textX, s.textY, s.text, lstrlenA(s.text));
+  SelectObject(dc, previousFont);
+  DeleteObject(font);
+  filled_rectangle(dc, s.trough);
+  filled_rectangle(dc, s.bar);
+}
+
+std::uint32_t milliseconds() { return timeGetTime(); }
+
+void desktop_size(int* width, int* height) {
+  *width = GetSystemMetrics(SM_CXSCREEN);
+  *height = GetSystemMetrics(SM_CYSCREEN);
+}
+
+void* gl_proc_address(const char* name) {
+  return reinterpret_cast<void*>(wglGetProcAddress(name));
+}
+
+}  // namespace platform
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return vantor_main(); }
