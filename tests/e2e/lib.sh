@@ -1,0 +1,93 @@
+# Shared helpers for the end-to-end tests: a private X display, finding
+# windows by caption, answering the start-up prompt, reading geometry.
+# Source it from bash; it sets DISPLAY and cleans up on exit.
+
+E2E_NAME="Vantor Filigree by Kestrel"
+E2E_SCREEN_W=1920
+E2E_SCREEN_H=1080
+
+e2e_fail() { echo "FAIL: $*" >&2; exit 1; }
+e2e_skip() { echo "SKIP: $*"; exit 77; }
+e2e_log() { echo "[$(date +%T)] $*"; }
+
+e2e_cleanup_pids=()
+e2e_cleanup() {
+  for pid in "${e2e_cleanup_pids[@]}"; do kill "$pid" 2>/dev/null; done
+  [ -n "${E2E_WINEPREFIX_USED:-}" ] && WINEPREFIX="$E2E_WINEPREFIX_USED" wineserver -k 2>/dev/null
+  return 0
+}
+trap e2e_cleanup EXIT
+
+# Starts a private Xvfb at 1920x1080x24; Xvfb picks a free display number.
+e2e_start_xvfb() {
+  command -v Xvfb >/dev/null || e2e_skip "Xvfb is not installed"
+  local fifo n
+  fifo=$(mktemp -u); mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 "${E2E_SCREEN_W}x${E2E_SCREEN_H}x24" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  e2e_cleanup_pids+=($!)
+  read -r -t 20 n <"$fifo" || e2e_fail "Xvfb did not start"
+  rm -f "$fifo"
+  export DISPLAY=":$n"
+}
+
+# Prints "ID W H X Y CAPTION" of the first top-level window whose caption
+# matches the extended regular expression, waiting up to $2 seconds.
+e2e_find_window() {
+  local pattern="$1" timeout="${2:-20}" line i
+  for i in $(seq $((timeout * 10))); do
+    line=$(xwininfo -root -tree 2>/dev/null | sed -n 's/^ *\(0x[0-9a-f]*\) "\(.*\)": ([^)]*)  \([0-9]*\)x\([0-9]*\)+\(-\{0,1\}[0-9]*\)+\(-\{0,1\}[0-9]*\) .*/\1 \3 \4 \5 \6 \2/p' |
+           awk -v re="$pattern" '{ c=$0; sub(/^[^ ]+ [^ ]+ [^ ]+ [^ ]+ [^ ]+ /, "", c); if (c ~ re) { print; exit } }')
+    if [ -n "$line" ]; then echo "$line"; return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Clicks Yes or No in the "fullscreen?" prompt. $1: sdl or wine, $2: yes/no.
+# The prompt is the small window captioned with the intro's name.
+e2e_answer_prompt() {
+  local kind="$1" answer="$2" info id w h x y fx fy
+  info=$(e2e_find_window "^${E2E_NAME}\$" 30) || e2e_fail "the fullscreen? prompt did not appear"
+  read -r id w h x y _ <<<"$info"
+  [ "$w" -lt 600 ] || e2e_fail "expected the prompt, found a ${w}x${h} window"
+  # Button centres as fractions of the box: SDL draws Yes left of No, and so
+  # does the Windows message box.
+  if [ "$kind" = sdl ]; then fy=745; [ "$answer" = yes ] && fx=275 || fx=730
+  else fy=700; [ "$answer" = yes ] && fx=295 || fx=686; fi
+  sleep 0.5
+  xdotool mousemove $((x + w * fx / 1000)) $((y + h * fy / 1000)) click 1
+  e2e_log "answered $answer in the prompt $id (${w}x${h}+${x}+${y})"
+}
+
+# Waits up to $2 seconds for a child process to end and sets E2E_RC to its
+# exit code; kills it and returns 1 when it does not end in time.
+e2e_wait_exit() {
+  local pid="$1" timeout="${2:-20}" i
+  for i in $(seq $((timeout * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"; E2E_RC=$?; return 0
+    fi
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null
+  return 1
+}
+
+# Gives a window the keyboard focus and presses Escape.
+e2e_press_escape() {
+  xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
+  sleep 0.2
+  xdotool key --window "$1" Escape 2>/dev/null || xdotool key Escape
+}
+
+# Prepares a Wine prefix once per build folder ($1), quietly.
+e2e_wine_prefix() {
+  command -v wine >/dev/null || e2e_skip "wine is not installed"
+  export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  E2E_WINEPREFIX_USED="$WINEPREFIX"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    e2e_log "creating the Wine prefix $WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || e2e_fail "wineboot failed"
+    wineserver -w
+  fi
+}

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# End-to-end checks of the intro's window, run as a person would use it.
+# Usage: window_cases.sh sdl|wine EXECUTABLE CASE SCRATCH_DIR
+#   CASE: windowed   answer No, check size, centring, caption, Escape, log
+#         fullscreen answer Yes, check the whole screen is covered, Escape
+#         close      answer No, then ask the window to close politely
+#         readonly   start in a folder that cannot be written: no window, 0
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
+
+kind="$1" exe="$2" case_name="$3" scratch="$4"
+[ -x "$exe" ] || [ -f "$exe" ] || e2e_skip "$exe has not been built"
+
+e2e_start_xvfb
+work="$scratch/$kind-$case_name"
+rm -rf "$work"; mkdir -p "$work"
+
+launch=("$exe")
+if [ "$kind" = wine ]; then
+  e2e_wine_prefix "$scratch/wineprefix"
+  launch=(wine "$exe")
+fi
+
+start_intro() {
+  (cd "$1" && exec "${launch[@]}" >"$work/stdout.txt" 2>"$work/stderr.txt") &
+  intro_pid=$!
+  e2e_cleanup_pids+=("$intro_pid")
+}
+
+check_log() {
+  local log="$work/debug.txt" expected
+  [ -f "$log" ] || e2e_fail "debug.txt was not written"
+  expected=$(printf 'debug file\n-------------------------\n-------------------------')
+  [ "$(tr -d '\r' <"$log")" = "$expected" ] || { cat -A "$log" >&2; e2e_fail "debug.txt holds something else"; }
+}
+
+expect_exit_zero() {
+  e2e_wait_exit "$intro_pid" "${1:-20}" || e2e_fail "the intro did not end"
+  [ "$E2E_RC" = 0 ] || e2e_fail "exit code $E2E_RC, expected 0"
+}
+
+title_re="^${E2E_NAME} - [0-9][0-9]+:[0-9][0-9]:[0-9][0-9]  \\[[0-9]+ fps\\]\$"
+
+case "$case_name" in
+  windowed)
+    start_intro "$work"
+    e2e_answer_prompt "$kind" no
+    info=$(e2e_find_window "$title_re" 60) || { xwininfo -root -tree >&2; e2e_fail "no running caption"; }
+    read -r id w h x y caption <<<"$info"
+    e2e_log "window $id ${w}x${h}+${x}+${y}: $caption"
+    [ "$w" = 840 ] && [ "$h" = 525 ] || e2e_fail "client area ${w}x${h}, expected 840x525"
+    # The outer frame is centred; the client area sits inside it.
+    dx=$(( x + w / 2 - E2E_SCREEN_W / 2 )); dy=$(( y + h / 2 - E2E_SCREEN_H / 2 ))
+    [ "${dx#-}" -le 20 ] && [ "${dy#-}" -le 20 ] || e2e_fail "window not centred (off by $dx,$dy)"
+    sleep 1
+    e2e_press_escape "$id"
+    expect_exit_zero
+    check_log
+    ;;
+  fullscreen)
+    start_intro "$work"
+    e2e_answer_prompt "$kind" yes
+    info=$(e2e_find_window "^${E2E_NAME}\$" 60) || e2e_fail "no window"
+    for i in $(seq 100); do
+      read -r id w h x y caption <<<"$info"
+      [ "$w" -ge 600 ] && break
+      sleep 0.1; info=$(e2e_find_window "^${E2E_NAME}\$" 5)
+    done
+    e2e_log "window $id ${w}x${h}+${x}+${y}: $caption"
+    [ "$w" = "$E2E_SCREEN_W" ] && [ "$h" = "$E2E_SCREEN_H" ] && [ "$x" = 0 ] && [ "$y" = 0 ] ||
+      e2e_fail "full screen window is ${w}x${h}+${x}+${y}"
+    sleep 2
+    e2e_press_escape "$id"
+    expect_exit_zero
+    check_log
+    ;;
+  close)
+    start_intro "$work"
+    e2e_answer_prompt "$kind" no
+    info=$(e2e_find_window "$title_re" 60) || e2e_fail "no running caption"
+    read -r id _ <<<"$info"
+    sleep 1
+    /usr/bin/python3 "$here/send_close.py" "$id" || e2e_fail "could not send the close request"
+    expect_exit_zero
+    check_log
+    ;;
+  readonly)
+    ro="$work/readonly"
+    mkdir -p "$ro"
+    if [ "$(id -u)" = 0 ]; then
+      # Root writes through permission bits; a read-only mount stops it.
+      mount --bind "$ro" "$ro" 2>/dev/null && mount -o remount,bind,ro "$ro" 2>/dev/null ||
+        e2e_skip "cannot make a read-only folder as root here"
+      trap 'umount "$ro" 2>/dev/null; e2e_cleanup' EXIT
+    else
+      chmod 555 "$ro"
+    fi
+    touch "$ro/probe" 2>/dev/null && e2e_fail "the folder is still writable"
+    start_intro "$ro"
+    expect_exit_zero 30
+    if e2e_find_window "$E2E_NAME" 1 >/dev/null; then e2e_fail "a window appeared"; fi
+    [ -e "$ro/debug.txt" ] && e2e_fail "debug.txt was written"
+    ;;
+  *)
+    echo "unknown case $case_name" >&2; exit 2 ;;
+esac
+e2e_log "PASS $kind $case_name"
+exit 0
