@@ -3,10 +3,13 @@
 #include <cmath>
 
 #include "platform/platform.h"
+#include "scroller/intro_content.h"
+#include "scroller/random.h"
 #include "shell/gl.h"
 
 namespace {
 std::uint32_t introStartTime = 0;
+IntroContent content;
 constexpr bool musicEnabled = true;
 }  // namespace
 
@@ -25,10 +28,10 @@ float aspect_factor(int desktopWidth, int desktopHeight) {
 
 int intro_init(int /*width*/, int /*height*/, int /*flag*/, const ProgressCallback* progress) {
   progress->report(progress->context, 0);
-  // Seeding of the random generator goes here.
+  seedRandom(kIntroSeed);
   progress->report(progress->context, 200);
   introStartTime = platform::milliseconds();
-  // The palette and the scroller are created here.
+  if (!createIntroContent(content)) return 0;
 
   glClearDepth(1.0);
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
@@ -53,7 +56,7 @@ int intro_frame() {
   const float t = milliseconds_to_seconds(static_cast<double>(elapsed));
   (void)t;
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  // The scroller draws here with t.
+  if (content.scroller != nullptr) content.scroller->draw(t);
   return 0;
 }
 
