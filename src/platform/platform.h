@@ -86,4 +86,34 @@ void desktop_size(int* width, int* height);
 // Address of an OpenGL entry point for the current context, or null.
 void* gl_proc_address(const char* name);
 
+// --- Wave output device ------------------------------------------------------
+
+// The music plays through one buffer of signed 16-bit stereo frames that the
+// device repeats endlessly; the music's output thread refills each part of
+// it once the device has played it. One device at a time; every call but
+// wave_position comes from the thread that opened it.
+
+// Opens the default output device for 16-bit stereo PCM at `rate` frames per
+// second, not yet playing. Null when no device can be opened.
+void* wave_open(int rate);
+
+// Makes `bytes` bytes at `buffer` the looping buffer. The buffer must stay
+// valid until wave_close. Returns false when the device refuses it.
+bool wave_prepare(void* device, void* buffer, std::uint32_t bytes);
+
+// Starts playing the prepared buffer in an endless loop.
+bool wave_start(void* device);
+
+// Bytes played since wave_start: a free-running 32-bit count that wraps.
+// Called from the output thread while the device plays.
+std::uint32_t wave_position(void* device);
+
+// Stops the sound at once, releases the prepared buffer and closes the
+// device. Null is ignored.
+void wave_close(void* device);
+
+// Raises the calling thread to the highest priority the platform grants (the
+// output thread must never fall a whole buffer behind the device).
+void raise_thread_priority();
+
 }  // namespace platform

@@ -1,0 +1,115 @@
+// The wave output device over SDL audio: SDL pulls sound through a callback,
+// so the callback plays the looping buffer itself, from a cursor that wraps
+// at the buffer's end, and counts the bytes it has handed over. The output
+// thread reads that count as the position played, exactly as it reads the
+// position of a device that loops on its own.
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+struct SdlWave {
+  SDL_AudioDeviceID id = 0;
+  const std::uint8_t* buffer = nullptr;
+  std::uint32_t bytes = 0;
+  std::uint32_t cursor = 0;  // audio thread only
+  // Bytes handed to SDL since wave_start. Both sides update it with
+  // read-modify-write operations, which also orders the output thread's
+  // refills of the buffer before the callback's later reads of them.
+  std::atomic<std::uint32_t> played{0};
+  // Set once the buffer is filled and playing may begin.
+  std::atomic<bool> started{false};
+};
+
+void SDLCALL play_loop(void* userdata, Uint8* stream, int length) {
+  auto* wave = static_cast<SdlWave*>(userdata);
+  if (!wave->started.load(std::memory_order_acquire) || wave->bytes == 0) {
+    std::memset(stream, 0, static_cast<std::size_t>(length));
+    return;
+  }
+  auto left = static_cast<std::uint32_t>(length);
+  while (left > 0) {
+    const std::uint32_t run = std::min(left, wave->bytes - wave->cursor);
+    std::memcpy(stream, wave->buffer + wave->cursor, run);
+    stream += run;
+    left -= run;
+    wave->cursor += run;
+    if (wave->cursor == wave->bytes) wave->cursor = 0;
+  }
+  wave->played.fetch_add(static_cast<std::uint32_t>(length), std::memory_order_acq_rel);
+}
+
+}  // namespace
+
+void* wave_open(int rate) {
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
+  auto* wave = new (std::nothrow) SdlWave;
+  if (!wave) {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return nullptr;
+  }
+  SDL_AudioSpec want{};
+  want.freq = rate;
+  want.format = AUDIO_S16SYS;
+  want.channels = 2;
+  want.samples = 1024;
+  want.callback = play_loop;
+  want.userdata = wave;
+  SDL_AudioSpec have{};
+  // No changes allowed: SDL converts to whatever the hardware wants, so the
+  // callback always deals in the buffer's own format.
+  wave->id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  if (wave->id == 0) {
+    delete wave;
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return nullptr;
+  }
+  return wave;
+}
+
+bool wave_prepare(void* device, void* buffer, std::uint32_t bytes) {
+  auto* wave = static_cast<SdlWave*>(device);
+  // Whole frames only, so the cursor never splits one.
+  bytes -= bytes % 4;
+  if (!wave || !buffer || bytes == 0) return false;
+  wave->buffer = static_cast<const std::uint8_t*>(buffer);
+  wave->bytes = bytes;
+  wave->cursor = 0;
+  return true;
+}
+
+bool wave_start(void* device) {
+  auto* wave = static_cast<SdlWave*>(device);
+  if (!wave || wave->bytes == 0) return false;
+  wave->started.store(true, std::memory_order_release);
+  SDL_PauseAudioDevice(wave->id, 0);
+  return true;
+}
+
+std::uint32_t wave_position(void* device) {
+  auto* wave = static_cast<SdlWave*>(device);
+  if (!wave) return 0;
+  // A read-modify-write rather than a load: it publishes the blocks this
+  // thread refilled since its last poll to the callback's next pass.
+  return wave->played.fetch_add(0, std::memory_order_acq_rel);
+}
+
+void wave_close(void* device) {
+  auto* wave = static_cast<SdlWave*>(device);
+  if (!wave) return;
+  SDL_CloseAudioDevice(wave->id);  // waits for the callback to finish
+  delete wave;
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+void raise_thread_priority() { SDL_SetThreadPriority(SDL_THREAD_PRIORITY_TIME_CRITICAL); }
+
+}  // namespace platform

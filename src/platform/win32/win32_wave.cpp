@@ -1,0 +1,80 @@
+// The wave output device over WinMM: the device itself plays one prepared
+// header in an endless loop and reports its position in bytes.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdint>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+struct WinWave {
+  HWAVEOUT handle = nullptr;
+  WAVEHDR header{};
+  bool prepared = false;
+};
+
+}  // namespace
+
+void* wave_open(int rate) {
+  WAVEFORMATEX format{};
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = 2;
+  format.nSamplesPerSec = static_cast<DWORD>(rate);
+  format.wBitsPerSample = 16;
+  format.nBlockAlign = 4;
+  format.nAvgBytesPerSec = static_cast<DWORD>(rate) * 4;
+  format.cbSize = 0;
+  HWAVEOUT handle = nullptr;
+  if (waveOutOpen(&handle, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return nullptr;
+  auto* wave = new (std::nothrow) WinWave;
+  if (!wave) {
+    waveOutClose(handle);
+    return nullptr;
+  }
+  wave->handle = handle;
+  return wave;
+}
+
+bool wave_prepare(void* device, void* buffer, std::uint32_t bytes) {
+  auto* wave = static_cast<WinWave*>(device);
+  if (!wave || wave->prepared) return false;
+  wave->header = WAVEHDR{};
+  wave->header.lpData = static_cast<LPSTR>(buffer);
+  wave->header.dwBufferLength = bytes;
+  wave->header.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+  wave->header.dwLoops = 0xFFFFFFFF;
+  wave->prepared = waveOutPrepareHeader(wave->handle, &wave->header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+  return wave->prepared;
+}
+
+bool wave_start(void* device) {
+  auto* wave = static_cast<WinWave*>(device);
+  if (!wave || !wave->prepared) return false;
+  return waveOutWrite(wave->handle, &wave->header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+}
+
+std::uint32_t wave_position(void* device) {
+  auto* wave = static_cast<WinWave*>(device);
+  if (!wave) return 0;
+  MMTIME time{};
+  time.wType = TIME_BYTES;
+  waveOutGetPosition(wave->handle, &time, sizeof(MMTIME));
+  return time.wType == TIME_BYTES ? time.u.cb : 0;
+}
+
+void wave_close(void* device) {
+  auto* wave = static_cast<WinWave*>(device);
+  if (!wave) return;
+  waveOutReset(wave->handle);
+  if (wave->prepared) waveOutUnprepareHeader(wave->handle, &wave->header, sizeof(WAVEHDR));
+  waveOutClose(wave->handle);
+  delete wave;
+}
+
+void raise_thread_priority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL); }
+
+}  // namespace platform
