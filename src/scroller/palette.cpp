@@ -2,7 +2,11 @@
 
 #include <climits>
 #include <cmath>
-#include <new>
+#include <cstdlib>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "scroller/random.h"
 
@@ -19,6 +23,41 @@ constexpr float kHueStep = 0.0001f;
 constexpr float kHueEnd = 360.0f;
 
 inline float nextHue(float hue) { return hue + kHueStep; }
+
+// hsvToRgb (hue, 1, 1) for a non-negative hue with the factors of one left
+// out: each product with s = v = 1 is exact, and truncation equals floor.
+// The single-precision quotient equals the double one rounded to single,
+// because a double carries more than twice a float's precision.
+inline col rainbow(float hue) {
+  const float h6 = hue / 60.0f;
+  const int i = static_cast<int>(h6);
+  const float f = h6 - static_cast<float>(i);
+  const float q = 1.0f - f;
+  const float t = 1.0f - q;
+  switch (i) {
+    case 0: return {1.0f, t, 0.0f};
+    case 1: return {q, 1.0f, 0.0f};
+    case 2: return {0.0f, 1.0f, t};
+    case 3: return {0.0f, q, 1.0f};
+    case 4: return {t, 0.0f, 1.0f};
+    default: return {1.0f, 0.0f, q};
+  }
+}
+
+// The table is 43.5 MB. Where the system offers huge pages they cut the
+// page faults of filling it from about ten thousand to a few dozen, which
+// is most of the build time on a fresh process.
+col* allocateTable(std::uint32_t n) {
+#if defined(__linux__)
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  const std::size_t bytes = (n * sizeof(col) + kHugePage - 1) / kHugePage * kHugePage;
+  void* memory = std::aligned_alloc(kHugePage, bytes);
+  if (memory != nullptr) madvise(memory, bytes, MADV_HUGEPAGE);  // only advice
+  return static_cast<col*>(memory);
+#else
+  return static_cast<col*>(std::malloc(n * sizeof(col)));
+#endif
+}
 
 }  // namespace
 
@@ -51,17 +90,15 @@ xpalette::xpalette() {
   std::uint32_t n = 0;
   for (float hue = 0.0f; hue < kHueEnd; hue = nextHue(hue)) ++n;
 
-  cols = new (std::nothrow) col[n];
+  cols = allocateTable(n);
   if (cols == nullptr) return;
   count = n;
 
   col* out = cols;
-  for (float hue = 0.0f; hue < kHueEnd; hue = nextHue(hue), ++out) {
-    hsvToRgb(hue, 1.0f, 1.0f, out->r, out->g, out->b);
-  }
+  for (float hue = 0.0f; hue < kHueEnd; hue = nextHue(hue)) *out++ = rainbow(hue);
 }
 
-xpalette::~xpalette() { delete[] cols; }
+xpalette::~xpalette() { std::free(cols); }
 
 col xpalette::getCol(std::uint32_t index) const {
   if (!ok()) return col{0.0f, 0.0f, 0.0f};
