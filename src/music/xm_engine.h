@@ -1,0 +1,27 @@
+// The playback engine: advances a song tick by tick and leaves the result in
+// the voice table (which sample, where, at what step and level).
+#pragma once
+
+#include "music/xm_types.h"
+
+// Output frames per second.
+extern int32_t mixRate;
+
+// The song's tick handler: advances the song by one tick.
+void xm_tick(XmSong* song);
+
+// Sets bpm and recomputes samplesPerTick; frames already counted in
+// tickSamplesLeft keep their length. Tempos below 1 count as 1.
+void xm_set_bpm(XmSong* song, int32_t bpm);
+
+// Starts `song` from its beginning on the process-wide tables: sets the
+// mixer's rate constants, zeroes all voices (each gets its index and a step
+// of 1), resets the song position, speed, tempo, global volume and time, and
+// zeroes channels 0..channelCount-1 pointing channel i at voice i.
+// Run it before the first block is mixed; nothing may be mixing meanwhile.
+void xm_start_song(XmSong* song);
+
+// Amiga period of 0-based note n with finetune f.
+int32_t xm_amiga_period(int32_t note, int32_t finetune);
+// Output frequency in Hz for a period (with its delta) and frequency table.
+int32_t xm_period_frequency(int32_t period, bool linear);

@@ -1,0 +1,405 @@
+#include "music/xm_loader.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "music/xm_engine.h"
+#include "music/xm_file.h"
+
+namespace {
+
+thread_local char lastError[192];
+
+bool fail(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(lastError, sizeof lastError, format, args);
+  va_end(args);
+  return false;
+}
+
+// Modules are small; anything near this size is not one.
+constexpr uint32_t maxFileSize = 256u << 20;
+
+// The whole file in memory. Reading it once lets every size be checked
+// against the real file length and turns a short read into a plain
+// end of file instead of stale bytes.
+struct Bytes {
+  uint8_t* data = nullptr;
+  size_t size = 0;
+  ~Bytes() { std::free(data); }
+};
+
+bool read_whole_file(XmFile* file, Bytes& bytes) {
+  xm_file_seek(file, 0, 0);
+  size_t capacity = 0;
+  for (;;) {
+    constexpr size_t chunk = 64 * 1024;
+    if (bytes.size + chunk > capacity) {
+      const size_t grown = capacity ? capacity * 2 : 4 * chunk;
+      auto* data = static_cast<uint8_t*>(std::realloc(bytes.data, grown));
+      if (!data) return fail("out of memory");
+      bytes.data = data;
+      capacity = grown;
+    }
+    const uint32_t got = xm_file_read(bytes.data + bytes.size, chunk, file);
+    bytes.size += got > chunk ? chunk : got;
+    if (got < chunk) return true;
+    if (bytes.size > maxFileSize) return fail("file too large to be a module");
+  }
+}
+
+// Bounds-checked little-endian reads from the file image.
+struct Reader {
+  const uint8_t* data;
+  size_t size;
+  size_t pos = 0;
+
+  bool has(uint64_t count) const { return pos <= size && size - pos >= count; }
+  bool has_at(uint64_t at, uint64_t count) const { return at <= size && size - at >= count; }
+  uint8_t u8(size_t at) const { return data[at]; }
+  uint16_t u16(size_t at) const { return static_cast<uint16_t>(data[at] | data[at + 1] << 8); }
+  uint32_t u32(size_t at) const {
+    return static_cast<uint32_t>(data[at]) | static_cast<uint32_t>(data[at + 1]) << 8 |
+           static_cast<uint32_t>(data[at + 2]) << 16 | static_cast<uint32_t>(data[at + 3]) << 24;
+  }
+  void seek(uint64_t to) { pos = to > size ? size : static_cast<size_t>(to); }
+};
+
+constexpr char signature[] = "Extended Module: ";
+constexpr size_t headerEnd = 336;  // end of the order table
+constexpr uint32_t maxRows = 256;
+constexpr uint32_t maxPatterns = 256;
+
+// Unpacks one pattern's packed bytes into its cells. Stops at whichever comes
+// first, the end of the packed bytes or the last cell: short data leaves
+// empty cells, surplus bytes are skipped by the caller.
+void unpack_pattern(const uint8_t* packed, size_t size, XmCell* cells, size_t cellCount) {
+  size_t at = 0;
+  for (size_t c = 0; c < cellCount && at < size; ++c) {
+    uint8_t fields[5] = {0, 0, 0, 0, 0};
+    const uint8_t first = packed[at++];
+    if (first & 0x80) {
+      for (int f = 0; f < 5; ++f) {
+        if (first & (1 << f)) fields[f] = at < size ? packed[at++] : 0;
+      }
+    } else {
+      fields[0] = first;
+      for (int f = 1; f < 5; ++f) fields[f] = at < size ? packed[at++] : 0;
+    }
+    XmCell& cell = cells[c];
+    cell.note = fields[0];
+    cell.instrument = fields[1];
+    cell.volume = fields[2];
+    cell.effect = fields[3];
+    cell.param = fields[4];
+    // 97 is key off; larger note bytes are not notes and would index past
+    // the keymap, so they are dropped.
+    if (cell.note == 97) {
+      cell.note = 255;
+    } else if (cell.note > 97) {
+      cell.note = 0;
+    }
+    if (cell.instrument > 128) cell.instrument = 0;
+  }
+}
+
+void repair_envelope(XmEnvelopePoint* points, uint8_t& count, uint8_t& type, uint8_t sustain,
+                     uint8_t loopStart, uint8_t loopEnd) {
+  if (count > 12) count = 12;
+  if (count < 2) type &= static_cast<uint8_t>(~XM_ENV_ON);
+  if (sustain >= count) type &= static_cast<uint8_t>(~XM_ENV_SUSTAIN);
+  if (loopStart >= count || loopEnd >= count) type &= static_cast<uint8_t>(~XM_ENV_LOOP);
+  // Values beyond 64 would overflow the 16.16 interpolation.
+  for (int p = 0; p < 12; ++p) {
+    if (points[p].y > 64) points[p].y = 64;
+  }
+}
+
+void read_envelope(const Reader& r, size_t at, XmEnvelopePoint* points) {
+  for (int p = 0; p < 12; ++p) {
+    points[p].x = r.u16(at + p * 4);
+    points[p].y = r.u16(at + p * 4 + 2);
+  }
+}
+
+bool load_patterns(XmSong* song, Reader& r, uint32_t filePatterns) {
+  const uint32_t channelCount = static_cast<uint32_t>(song->channelCount);
+  for (uint32_t p = 0; p < filePatterns; ++p) {
+    if (!r.has(9)) return fail("pattern %u header cut short by the end of the file", p);
+    const uint32_t rows = r.u16(r.pos + 5);
+    const uint32_t packedSize = r.u16(r.pos + 7);
+    r.pos += 9;
+    if (rows > maxRows) return fail("pattern %u has %u rows (at most %u)", p, rows, maxRows);
+    if (!r.has(packedSize)) return fail("pattern %u data runs past the end of the file", p);
+    XmPattern& pattern = song->patterns[p];
+    pattern.rows = static_cast<int32_t>(rows);
+    const size_t cellCount = size_t{rows} * channelCount;
+    if (cellCount > 0) {
+      pattern.cells = static_cast<XmCell*>(std::calloc(cellCount, sizeof(XmCell)));
+      if (!pattern.cells) return fail("out of memory");
+      if (packedSize != 0) unpack_pattern(r.data + r.pos, packedSize, pattern.cells, cellCount);
+    }
+    r.pos += packedSize;
+  }
+  // Patterns the order table names but the file lacks: 64 empty rows.
+  for (int32_t p = static_cast<int32_t>(filePatterns); p < song->usedPatternCount; ++p) {
+    XmPattern& pattern = song->patterns[p];
+    pattern.rows = 64;
+    pattern.cells = static_cast<XmCell*>(std::calloc(size_t{64} * channelCount, sizeof(XmCell)));
+    if (!pattern.cells) return fail("out of memory");
+  }
+  return true;
+}
+
+bool load_sample_header(XmSample* sample, const Reader& r, size_t at) {
+  sample->length = r.u32(at);
+  sample->loopStart = r.u32(at + 4);
+  sample->loopLength = r.u32(at + 8);
+  sample->volume = r.u8(at + 12);
+  sample->finetune = static_cast<int8_t>(r.u8(at + 13));
+  const uint8_t type = r.u8(at + 14);
+  sample->panning = r.u8(at + 15);
+  sample->relativeNote = static_cast<int8_t>(r.u8(at + 16));
+
+  sample->loopMode = XM_LOOP_NONE;
+  sample->bits = 8;
+  if (type & 1) sample->loopMode = XM_LOOP_FORWARD;
+  if (type & 2) sample->loopMode = XM_LOOP_PINGPONG;
+  if (type & 16) sample->bits = 16;
+  if (sample->loopMode == XM_LOOP_NONE) {
+    sample->loopStart = 0;
+    sample->loopLength = sample->length;
+  }
+  if (sample->bits == 16) {
+    sample->length /= 2;
+    sample->loopStart /= 2;
+    sample->loopLength /= 2;
+  }
+  // A loop reaching past the sample end is cut at the end; the guard frame
+  // and the mixer's boundaries rely on loopStart + loopLength <= length.
+  if (sample->loopStart > sample->length) sample->loopStart = sample->length;
+  if (sample->loopLength > sample->length - sample->loopStart) {
+    sample->loopLength = sample->length - sample->loopStart;
+  }
+  if (sample->loopLength == 0) {
+    sample->loopStart = 0;
+    sample->loopLength = sample->length;
+    sample->loopMode = XM_LOOP_NONE;
+  }
+  return true;
+}
+
+bool load_sample_data(XmSong* song, Reader& r, XmSample* sample, int instrument, int index) {
+  const uint32_t frames = sample->length;
+  const uint64_t byteCount = uint64_t{sample->bits} * frames / 8;
+  int16_t* data = xm_sample_data_alloc(frames);
+  if (!data) return fail("out of memory");
+  sample->data = data;
+
+  if (song->sampleLoader) {
+    if (sample->bits == 16) {
+      song->sampleLoader(data, static_cast<uint32_t>(byteCount), 16, instrument, index);
+    } else {
+      auto* buffer = static_cast<int8_t*>(std::calloc(size_t{frames} * 2 + 16, 1));
+      if (!buffer) return fail("out of memory");
+      song->sampleLoader(buffer, static_cast<uint32_t>(byteCount), 8, instrument, index);
+      for (uint32_t j = 0; j < frames; ++j) data[j] = static_cast<int16_t>(buffer[j] * 256);
+      std::free(buffer);
+    }
+    r.seek(r.pos + byteCount);
+  } else {
+    // Real files are sometimes cut short inside the last sample: keep what
+    // is there and leave the rest silent.
+    const uint64_t available = r.has(byteCount) ? byteCount : r.size - r.pos;
+    const uint8_t* bytes = r.data + r.pos;
+    uint32_t framesRead;
+    if (sample->bits == 16) {
+      framesRead = static_cast<uint32_t>(available / 2);
+      for (uint32_t j = 0; j < framesRead; ++j) {
+        data[j] = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * j] | bytes[2 * j + 1] << 8));
+      }
+    } else {
+      framesRead = static_cast<uint32_t>(available);
+      for (uint32_t j = 0; j < framesRead; ++j) {
+        data[j] = static_cast<int16_t>(static_cast<int8_t>(bytes[j]) * 256);
+      }
+    }
+    r.pos += static_cast<size_t>(available);
+    // Delta decoding in 16-bit wrap-around; for 8-bit data this equals
+    // decoding in 8 bits and widening afterwards.
+    uint16_t sum = 0;
+    for (uint32_t j = 0; j < framesRead; ++j) {
+      sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(data[j]));
+      data[j] = static_cast<int16_t>(sum);
+    }
+  }
+  sample->bits = 16;
+
+  // Guard frame for interpolation at the loop end.
+  const uint32_t end = sample->loopStart + sample->loopLength;
+  if (sample->loopMode == XM_LOOP_PINGPONG) {
+    data[end] = data[end - 1];
+  } else if (sample->loopMode == XM_LOOP_FORWARD) {
+    data[end] = data[sample->loopStart];
+  }
+  return true;
+}
+
+bool load_instruments(XmSong* song, Reader& r) {
+  const int count = song->instrumentCount;
+  if (count == 0) return true;
+  song->instruments = static_cast<XmInstrument*>(std::calloc(static_cast<size_t>(count), sizeof(XmInstrument)));
+  if (!song->instruments) return fail("out of memory");
+
+  for (int i = 0; i < count; ++i) {
+    XmInstrument& ins = song->instruments[i];
+    const size_t start = r.pos;
+    if (!r.has(29)) return fail("instrument %d header cut short by the end of the file", i + 1);
+    const uint32_t headerSize = r.u32(start);
+    const uint32_t sampleCount = r.u16(start + 27);
+    if (sampleCount > 16) return fail("instrument %d has %u samples (at most 16)", i + 1, sampleCount);
+    ins.sampleCount = static_cast<int32_t>(sampleCount);
+
+    if (sampleCount == 0) {
+      for (auto& slot : ins.samples) slot = &emptySample;
+      r.seek(uint64_t{start} + headerSize);
+      continue;
+    }
+
+    if (!r.has(243)) return fail("instrument %d header cut short by the end of the file", i + 1);
+    std::memcpy(ins.keymap, r.data + start + 33, 96);
+    read_envelope(r, start + 129, ins.volumeEnvelope);
+    read_envelope(r, start + 177, ins.panningEnvelope);
+    const size_t s = start + 225;
+    ins.volumePointCount = r.u8(s + 0);
+    ins.panningPointCount = r.u8(s + 1);
+    ins.volumeSustain = r.u8(s + 2);
+    ins.volumeLoopStart = r.u8(s + 3);
+    ins.volumeLoopEnd = r.u8(s + 4);
+    ins.panningSustain = r.u8(s + 5);
+    ins.panningLoopStart = r.u8(s + 6);
+    ins.panningLoopEnd = r.u8(s + 7);
+    ins.volumeType = r.u8(s + 8);
+    ins.panningType = r.u8(s + 9);
+    ins.vibratoType = r.u8(s + 10);
+    ins.vibratoSweep = r.u8(s + 11);
+    ins.vibratoDepth = r.u8(s + 12);
+    ins.vibratoRate = r.u8(s + 13);
+    ins.fadeout = static_cast<uint16_t>(r.u16(s + 14) * 2);
+    repair_envelope(ins.volumeEnvelope, ins.volumePointCount, ins.volumeType, ins.volumeSustain,
+                    ins.volumeLoopStart, ins.volumeLoopEnd);
+    repair_envelope(ins.panningEnvelope, ins.panningPointCount, ins.panningType, ins.panningSustain,
+                    ins.panningLoopStart, ins.panningLoopEnd);
+
+    const uint64_t headers = uint64_t{start} + headerSize;
+    if (!r.has_at(headers, uint64_t{sampleCount} * 40)) {
+      return fail("instrument %d sample headers cut short by the end of the file", i + 1);
+    }
+    r.seek(headers);
+    for (uint32_t n = 0; n < sampleCount; ++n) {
+      auto* sample = static_cast<XmSample*>(std::calloc(1, sizeof(XmSample)));
+      if (!sample) return fail("out of memory");
+      ins.samples[n] = sample;
+      load_sample_header(sample, r, r.pos);
+      r.pos += 40;
+      const uint64_t bytes = uint64_t{sample->bits} * sample->length / 8;
+      if (bytes > r.size) {
+        return fail("instrument %d sample %u is larger than the file", i + 1, n + 1);
+      }
+    }
+    for (int n = static_cast<int>(sampleCount); n < 16; ++n) ins.samples[n] = &emptySample;
+
+    for (uint32_t n = 0; n < sampleCount; ++n) {
+      XmSample* sample = ins.samples[n];
+      if (sample->length == 0) continue;
+      if (!load_sample_data(song, r, sample, i, static_cast<int>(n))) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* xm_last_error() { return lastError; }
+
+bool xm_load_module(XmSong* song, XmFile* file) {
+  lastError[0] = '\0';
+  if (!song || !file) return fail("no file");
+  Bytes bytes;
+  if (!read_whole_file(file, bytes)) return false;
+  Reader r{bytes.data, bytes.size};
+
+  if (r.size < 17 || std::memcmp(r.data, signature, 17) != 0) {
+    return fail("not an XM module (wrong signature)");
+  }
+  song->tickHandler = xm_tick;
+  song->defaultGlobalVolume = 64;
+
+  if (r.size < headerEnd) return fail("module header cut short by the end of the file");
+  const uint32_t headerSize = r.u32(60);
+  const uint32_t songLength = r.u16(64);
+  const uint32_t restart = r.u16(66);
+  const uint32_t channelCount = r.u16(68);
+  const uint32_t filePatterns = r.u16(70);
+  const uint32_t instrumentCount = r.u16(72);
+  if (channelCount == 0 || channelCount > XM_CHANNELS) {
+    return fail("%u channels (1 to %d are playable)", channelCount, XM_CHANNELS);
+  }
+  if (songLength == 0 || songLength > 256) return fail("song length %u (1 to 256 are playable)", songLength);
+  if (instrumentCount > 128) return fail("%u instruments (at most 128)", instrumentCount);
+  if (filePatterns > maxPatterns) return fail("%u patterns (at most %u)", filePatterns, maxPatterns);
+
+  song->songLength = static_cast<int16_t>(songLength);
+  // A restart position outside the song would index past the order table.
+  song->restartPosition = static_cast<int16_t>(restart < songLength ? restart : 0);
+  song->channelCount = static_cast<int16_t>(channelCount);
+  song->instrumentCount = static_cast<int16_t>(instrumentCount);
+  song->flags = static_cast<int16_t>(r.u16(74));
+  song->defaultSpeed = static_cast<int16_t>(r.u16(76));
+  song->defaultBpm = static_cast<int16_t>(r.u16(78));
+  std::memcpy(song->orders, r.data + 80, 256);
+
+  if (!r.has_at(uint64_t{60} + headerSize, 0)) return fail("header size runs past the end of the file");
+  r.seek(uint64_t{60} + headerSize);
+
+  int32_t highest = -1;
+  for (uint32_t o = 0; o < songLength; ++o) {
+    if (song->orders[o] > highest) highest = song->orders[o];
+  }
+  song->usedPatternCount = highest + 1;
+  song->patternCount = song->usedPatternCount > static_cast<int32_t>(filePatterns)
+                           ? song->usedPatternCount
+                           : static_cast<int32_t>(filePatterns);
+  song->patterns = static_cast<XmPattern*>(std::calloc(static_cast<size_t>(song->patternCount), sizeof(XmPattern)));
+  if (!song->patterns) return fail("out of memory");
+
+  if (!load_patterns(song, r, filePatterns)) return false;
+  if (!load_instruments(song, r)) return false;
+  return true;
+}
+
+XmSong* xm_load(const char* name, XmSampleLoader sampleLoader) {
+  lastError[0] = '\0';
+  auto* song = static_cast<XmSong*>(std::calloc(1, sizeof(XmSong)));
+  if (!song) {
+    fail("out of memory");
+    return nullptr;
+  }
+  XmFile* file = xm_file_open(name);
+  if (!file) {
+    std::free(song);
+    fail(xm_file_callbacks_installed() ? "cannot open the file" : "no file callbacks installed");
+    return nullptr;
+  }
+  song->sampleLoader = sampleLoader;
+  const bool loaded = xm_load_module(song, file);
+  xm_file_close(file);
+  if (!loaded) {
+    xm_release_song(song);
+    return nullptr;
+  }
+  return song;
+}

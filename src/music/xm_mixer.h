@@ -1,0 +1,23 @@
+// The software mixer: resamples voices 0..63 into an interleaved stereo float
+// buffer and converts finished blocks to 16-bit PCM.
+#pragma once
+
+#include <cstdint>
+
+// Ramp length in frames (128 at 44100 Hz) and its reciprocal; set by
+// mix_set_rate (xm_start_song calls it).
+extern int32_t rampFrames;
+extern float rampScale;
+// 1 / mixRate in single precision.
+extern float invMixRate;
+
+// Recomputes invMixRate, rampFrames and rampScale from mixRate.
+void mix_set_rate();
+
+// Adds every sounding voice into `frames` frames (left, right) of buffer.
+// Does nothing for frames <= 0. The caller zeroes the buffer first.
+void mix_voices(float* buffer, int32_t frames);
+
+// Rounds 2 x frames floats to the nearest integer (ties to even), limits
+// them to -32768..32767 and stores them. Nothing for frames <= 0 or null.
+void mix_to_pcm16(int16_t* destination, const float* source, int32_t frames);
