@@ -6,6 +6,7 @@
 #include "scroller/intro_content.h"
 #include "scroller/random.h"
 #include "shell/gl.h"
+#include "shell/view.h"
 
 namespace {
 std::uint32_t introStartTime = 0;
@@ -17,15 +18,6 @@ float milliseconds_to_seconds(double milliseconds) {
   return static_cast<float>(milliseconds * static_cast<double>(0.001f));
 }
 
-float aspect_factor(int desktopWidth, int desktopHeight) {
-  switch (desktopHeight) {
-    case 720: case 768: case 800: case 900: case 1024: case 1050:
-      return 1.6f;
-    default:
-      return desktopWidth > 1680 ? 1.6f : 1.1f;
-  }
-}
-
 int intro_init(int /*width*/, int /*height*/, int /*flag*/, const ProgressCallback* progress) {
   progress->report(progress->context, 0);
   seedRandom(kIntroSeed);
@@ -33,17 +25,9 @@ int intro_init(int /*width*/, int /*height*/, int /*flag*/, const ProgressCallba
   introStartTime = platform::milliseconds();
   if (!createIntroContent(content)) return 0;
 
-  glClearDepth(1.0);
-  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-  glEnable(GL_DEPTH_TEST);
-  glDepthMask(GL_TRUE);
-  glMatrixMode(GL_PROJECTION);
-
   int desktopWidth = 0, desktopHeight = 0;
   platform::desktop_size(&desktopWidth, &desktopHeight);
-  const double a = static_cast<double>(aspect_factor(desktopWidth, desktopHeight));
-  const double h = std::tan(3.14159265358979323846 / 4.0);
-  glFrustum(-a * h, a * h, -h, h, 1.0, 500.0);
+  set_intro_view(desktopWidth, desktopHeight);
 
   if (musicEnabled) {
     // The music is started here.
