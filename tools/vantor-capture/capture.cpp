@@ -1,0 +1,42 @@
+#include "capture.h"
+
+#include "scroller/random.h"
+#include "shell/gl.h"
+#include "shell/view.h"
+
+namespace {
+
+void collect(void* context, const CubeRecord& cube) {
+  static_cast<std::vector<CubeRecord>*>(context)->push_back(cube);
+}
+
+void ignore(void*, const CubeRecord&) {}
+
+}  // namespace
+
+IntroCapture::~IntroCapture() { destroyIntroContent(built); }
+
+bool IntroCapture::build() {
+  destroyIntroContent(built);
+  index.clear();
+  next = 0;
+  seedRandom(kIntroSeed);
+  if (!createIntroContent(built)) return false;
+  for (std::size_t i = 0; i < built.scroller->charCount(); ++i) index[&built.scroller->charAt(i)] = i;
+  return true;
+}
+
+void IntroCapture::setView(int desktopWidth, int desktopHeight) {
+  set_intro_view(desktopWidth, desktopHeight);
+}
+
+void IntroCapture::frame(bool drawGl, std::vector<CubeRecord>* cubes) {
+  const CubeRecorder recorder{cubes, cubes != nullptr ? &collect : &ignore, drawGl};
+  const bool needRecorder = cubes != nullptr || !drawGl;
+  if (needRecorder) setCubeRecorder(&recorder);
+  if (drawGl) glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  // The scroller counts frames, not time; the value only mimics the intro.
+  built.scroller->draw(static_cast<float>(next) / 60.0f);
+  if (needRecorder) setCubeRecorder(nullptr);
+  ++next;
+}
