@@ -56,6 +56,7 @@ struct Reader {
   const uint8_t* data;
   size_t size;
   size_t pos = 0;
+  uint64_t sampleBytes = 0;  // sample data claimed so far
 
   bool has(uint64_t count) const { return pos <= size && size - pos >= count; }
   bool has_at(uint64_t at, uint64_t count) const { return at <= size && size - at >= count; }
@@ -305,9 +306,11 @@ bool load_instruments(XmSong* song, Reader& r) {
       ins.samples[n] = sample;
       load_sample_header(sample, r, r.pos);
       r.pos += 40;
-      const uint64_t bytes = uint64_t{sample->bits} * sample->length / 8;
-      if (bytes > r.size) {
-        return fail("instrument %d sample %u is larger than the file", i + 1, n + 1);
+      // Sample data may be cut short by the end of the file, but claims far
+      // beyond the file are not a module: they would only allocate memory.
+      r.sampleBytes += uint64_t{sample->bits} * sample->length / 8;
+      if (r.sampleBytes > 2 * uint64_t{r.size}) {
+        return fail("instrument %d sample %u: sample sizes far beyond the file size", i + 1, n + 1);
       }
     }
     for (int n = static_cast<int>(sampleCount); n < 16; ++n) ins.samples[n] = &emptySample;
