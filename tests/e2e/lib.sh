@@ -28,6 +28,11 @@ e2e_start_xvfb() {
   read -r -t 20 n <"$fifo" || e2e_fail "Xvfb did not start"
   rm -f "$fifo"
   export DISPLAY=":$n"
+  if xwininfo -root -tree | grep -q "$E2E_NAME"; then
+    xwininfo -root -tree >&2
+    e2e_fail "display $DISPLAY is not fresh"
+  fi
+  e2e_log "Xvfb on $DISPLAY"
 }
 
 # Prints "ID W H X Y CAPTION" of the first top-level window whose caption
@@ -90,4 +95,35 @@ e2e_wine_prefix() {
     wineboot -i >/dev/null 2>&1 || e2e_fail "wineboot failed"
     wineserver -w
   fi
+}
+
+# Takes a screenshot of the client area (W H X Y) into $5 and checks what a
+# viewer should see once the scroll text has entered: rainbow-coloured cubes
+# across the middle of the window and black above and below them.
+e2e_check_scroller_shot() {
+  local w="$1" h="$2" x="$3" y="$4" png="$5" band top bottom stats
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$png" || e2e_fail "screenshot failed"
+  band=$((h / 5))
+  top=$(convert "$png" -crop "${w}x${band}+0+0" +repage -format '%[fx:maxima]' info:)
+  bottom=$(convert "$png" -crop "${w}x${band}+0+$((h - band))" +repage -format '%[fx:maxima]' info:)
+  [ "$top" = 0 ] && [ "$bottom" = 0 ] || e2e_fail "the top or bottom fifth of $png is not black"
+  # Hues of the lit pixels in the middle third, in twelve 30-degree bins.
+  stats=$(convert "$png" -crop "${w}x$((h / 3))+0+$((h / 3))" +repage -sample 50% -depth 8 txt:- |
+    sed -n 's/^[^(]*(\([0-9.]*\),\([0-9.]*\),\([0-9.]*\).*/\1 \2 \3/p' |
+    awk '{
+        r = $1; g = $2; b = $3; mx = r; if (g > mx) mx = g; if (b > mx) mx = b
+        mn = r; if (g < mn) mn = g; if (b < mn) mn = b
+        total++
+        if (mx < 40) next
+        lit++
+        if (mx - mn < 0.3 * mx || mx == mn) next
+        if (mx == r) hue = 60 * (g - b) / (mx - mn); else if (mx == g) hue = 120 + 60 * (b - r) / (mx - mn); else hue = 240 + 60 * (r - g) / (mx - mn)
+        if (hue < 0) hue += 360
+        bins[int(hue / 30) % 12]++
+      }
+      END { n = 0; for (k in bins) if (bins[k] > 0.005 * lit) n++; printf "%d %.4f\n", n, lit / total }')
+  read -r hues lit <<<"$stats"
+  e2e_log "screenshot $png: $hues hue bins, lit fraction $lit in the middle"
+  awk -v l="$lit" 'BEGIN { exit !(l > 0.03) }' || e2e_fail "too few lit pixels in the middle of $png"
+  [ "$hues" -ge 3 ] || e2e_fail "the cubes in $png are not rainbow-coloured ($hues hues)"
 }

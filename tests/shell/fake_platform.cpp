@@ -85,3 +85,13 @@ void* gl_proc_address(const char* name) {
 }
 
 }  // namespace platform
+
+// No sound device: the intro must still run, silently.
+namespace platform {
+void* wave_open(int) { return nullptr; }
+bool wave_prepare(void*, void*, std::uint32_t) { return false; }
+bool wave_start(void*) { return false; }
+std::uint32_t wave_position(void*) { return 0; }
+void wave_close(void*) {}
+void raise_thread_priority() {}
+}  // namespace platform
