@@ -15,6 +15,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string error;
+  if (!compose::check_score(&error)) {
+    std::fprintf(stderr, "xm-compose: %s\n", error.c_str());
+    return 1;
+  }
   const auto bytes = compose::write_module(compose::compose_song(), &error);
   if (bytes.empty()) {
     std::fprintf(stderr, "xm-compose: %s\n", error.c_str());

@@ -355,6 +355,19 @@ int write_melody(Pattern& p, int channel, std::uint8_t instrument, int startRow,
   return row;
 }
 
+bool check_score(std::string* error) {
+  const char* melodies[] = {verseMelody1, verseMelody2, bridgeMelody1, bridgeMelody2, bridgeCounter,
+                            chorusMelody1, chorusMelody2, breakMelody, turnMelody};
+  for (const char* melody : melodies) {
+    Pattern scratch = blank();
+    if (write_melody(scratch, chLead, lead, 0, melody, 40) != patternRows) {
+      if (error) *error = std::string("melody does not fill its bars: ") + melody;
+      return false;
+    }
+  }
+  return true;
+}
+
 Module compose_song() {
   Module m;
   m.name = "Vantor Filigree";

@@ -1,6 +1,8 @@
 // The intro's music: "2.xm", written note by note.
 #pragma once
 
+#include <string>
+
 #include "xm_writer.h"
 
 namespace compose {
@@ -25,5 +27,9 @@ int write_melody(Pattern& p, int channel, std::uint8_t instrument, int startRow,
                  int volume, int transpose = 0, bool diatonicThirdBelow = false);
 
 Module compose_song();
+
+// Every melody of the song fills its four bars exactly; false, naming the
+// first that does not, otherwise.
+bool check_score(std::string* error);
 
 }  // namespace compose
