@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "music/music.h"
+#include "music/xm_output.h"
 #include "platform/platform.h"
 #include "scroller/intro_content.h"
 #include "scroller/random.h"
@@ -12,6 +14,7 @@ namespace {
 std::uint32_t introStartTime = 0;
 IntroContent content;
 constexpr bool musicEnabled = true;
+XmSong* music = nullptr;  // null when there is no module to play
 }  // namespace
 
 float milliseconds_to_seconds(double milliseconds) {
@@ -30,7 +33,8 @@ int intro_init(int /*width*/, int /*height*/, int /*flag*/, const ProgressCallba
   set_intro_view(desktopWidth, desktopHeight);
 
   if (musicEnabled) {
-    // The music is started here.
+    // A missing or damaged module leaves music null: the intro runs silently.
+    music = music_start();
   }
   return 1;
 }
@@ -45,5 +49,6 @@ int intro_frame() {
 }
 
 void intro_shutdown() {
-  // The music is stopped and released here.
+  xm_free(music);
+  music = nullptr;
 }
