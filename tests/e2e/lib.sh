@@ -52,14 +52,20 @@ e2e_find_window() {
 # The prompt is the small window captioned with the intro's name.
 e2e_answer_prompt() {
   local kind="$1" answer="$2" info id w h x y fx fy
-  info=$(e2e_find_window "^${E2E_NAME}\$" 30) || e2e_fail "the fullscreen? prompt did not appear"
+  local previous="" i
+  # Wine lays the box out after mapping it: wait until it stops moving.
+  for i in $(seq 60); do
+    info=$(e2e_find_window "^${E2E_NAME}\$" 90) || e2e_fail "the fullscreen? prompt did not appear"
+    [ "$info" = "$previous" ] && break
+    previous="$info"
+    sleep 0.5
+  done
   read -r id w h x y _ <<<"$info"
   [ "$w" -lt 600 ] || e2e_fail "expected the prompt, found a ${w}x${h} window"
   # Button centres as fractions of the box: SDL draws Yes left of No, and so
   # does the Windows message box.
   if [ "$kind" = sdl ]; then fy=745; [ "$answer" = yes ] && fx=275 || fx=730
   else fy=700; [ "$answer" = yes ] && fx=295 || fx=686; fi
-  sleep 0.5
   xdotool mousemove $((x + w * fx / 1000)) $((y + h * fy / 1000)) click 1
   e2e_log "answered $answer in the prompt $id (${w}x${h}+${x}+${y})"
 }
@@ -100,13 +106,24 @@ e2e_wine_prefix() {
 # Takes a screenshot of the client area (W H X Y) into $5 and checks what a
 # viewer should see once the scroll text has entered: rainbow-coloured cubes
 # across the middle of the window and black above and below them.
+# Retries for a while, since the letters enter after a number of frames, not
+# of seconds, and a loaded machine draws slowly.
 e2e_check_scroller_shot() {
-  local w="$1" h="$2" x="$3" y="$4" png="$5" band top bottom stats
-  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$png" || e2e_fail "screenshot failed"
+  local i reason
+  for i in $(seq 20); do
+    reason=$(e2e_scroller_shot_problem "$@") && return 0
+    sleep 1
+  done
+  e2e_fail "$reason"
+}
+
+e2e_scroller_shot_problem() {
+  local w="$1" h="$2" x="$3" y="$4" png="$5" band top bottom stats hues lit
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$png" || { echo "screenshot failed"; return 1; }
   band=$((h / 5))
   top=$(convert "$png" -crop "${w}x${band}+0+0" +repage -format '%[fx:maxima]' info:)
   bottom=$(convert "$png" -crop "${w}x${band}+0+$((h - band))" +repage -format '%[fx:maxima]' info:)
-  [ "$top" = 0 ] && [ "$bottom" = 0 ] || e2e_fail "the top or bottom fifth of $png is not black"
+  [ "$top" = 0 ] && [ "$bottom" = 0 ] || { echo "the top or bottom fifth of $png is not black"; return 1; }
   # Hues of the lit pixels in the middle third, in twelve 30-degree bins.
   stats=$(convert "$png" -crop "${w}x$((h / 3))+0+$((h / 3))" +repage -sample 50% -depth 8 txt:- |
     sed -n 's/^[^(]*(\([0-9.]*\),\([0-9.]*\),\([0-9.]*\).*/\1 \2 \3/p' |
@@ -123,7 +140,7 @@ e2e_check_scroller_shot() {
       }
       END { n = 0; for (k in bins) if (bins[k] > 0.005 * lit) n++; printf "%d %.4f\n", n, lit / total }')
   read -r hues lit <<<"$stats"
-  e2e_log "screenshot $png: $hues hue bins, lit fraction $lit in the middle"
-  awk -v l="$lit" 'BEGIN { exit !(l > 0.03) }' || e2e_fail "too few lit pixels in the middle of $png"
-  [ "$hues" -ge 3 ] || e2e_fail "the cubes in $png are not rainbow-coloured ($hues hues)"
+  e2e_log "screenshot $png: $hues hue bins, lit fraction $lit in the middle" >&2
+  awk -v l="$lit" 'BEGIN { exit !(l > 0.03) }' || { echo "too few lit pixels in the middle of $png"; return 1; }
+  [ "$hues" -ge 3 ] || { echo "the cubes in $png are not rainbow-coloured ($hues hues)"; return 1; }
 }

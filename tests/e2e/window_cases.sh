@@ -53,8 +53,7 @@ case "$case_name" in
     # The outer frame is centred; the client area sits inside it.
     dx=$(( x + w / 2 - E2E_SCREEN_W / 2 )); dy=$(( y + h / 2 - E2E_SCREEN_H / 2 ))
     [ "${dx#-}" -le 20 ] && [ "${dy#-}" -le 20 ] || e2e_fail "window not centred (off by $dx,$dy)"
-    # The first letter enters after about 70 frames; give it time to fill.
-    sleep 2
+    sleep 1
     e2e_check_scroller_shot "$w" "$h" "$x" "$y" "$work/scroller.png"
     e2e_press_escape "$id"
     expect_exit_zero
