@@ -38,20 +38,20 @@ TEST(XmBlock, StampsAdvanceAbout19MsPerBlock) {
   EXPECT_EQ(reinterpret_cast<uintptr_t>(out.mixBuffer) % 16, 0u);
   mix_fill_block(&out);
   BlockStamp s = mix_block_stamp(&out, 0);
-  EXPECT_EQ(s.order, 0);
-  EXPECT_EQ(s.row, 0);
-  EXPECT_EQ(s.timeMs, 19) << "882 frames add 19 ms, the 2 frames after them 0";
+  EXPECT_EQ(int{s.order}, 0);
+  EXPECT_EQ(int{s.row}, 0);
+  EXPECT_EQ(int{s.timeMs}, 19) << "882 frames add 19 ms, the 2 frames after them 0";
   EXPECT_EQ(song->tickSamplesLeft, 880);
   mix_fill_block(&out);
-  EXPECT_EQ(mix_block_stamp(&out, 1).timeMs, 38);
+  EXPECT_EQ(int{mix_block_stamp(&out, 1).timeMs}, 38);
   for (int b = 2; b < out.blockCount; ++b) mix_fill_block(&out);
   EXPECT_EQ(out.fillBlock, 0) << "wraps after 100 blocks";
   const BlockStamp last = mix_block_stamp(&out, 99);
-  EXPECT_GE(last.timeMs, 1850);
-  EXPECT_LT(last.timeMs, 2000) << "truncation per run loses time";
+  EXPECT_GE(int{last.timeMs}, 1850);
+  EXPECT_LT(int{last.timeMs}, 2000) << "truncation per run loses time";
   // 100 blocks = 88400 frames = 100.2 ticks of 882 = row 16 at speed 6.
-  EXPECT_EQ(last.row, 16);
-  EXPECT_EQ(mix_block_stamp(&out, 100).timeMs, 0) << "out of range";
+  EXPECT_EQ(int{last.row}, 16);
+  EXPECT_EQ(int{mix_block_stamp(&out, 100).timeMs}, 0) << "out of range";
   mix_output_release(&out);
   mix_output_release(&out);
 }
@@ -89,10 +89,10 @@ TEST(XmBlock, StampsCanBeReadWhileAnotherThreadMixes) {
   int32_t latest = 0;
   while (!done) {
     const BlockStamp s = mix_block_stamp(&out, 50);
-    EXPECT_GE(s.timeMs, latest);
+    EXPECT_GE(int{s.timeMs}, latest);
     latest = s.timeMs;
   }
   mixer.join();
-  EXPECT_GT(mix_block_stamp(&out, 50).timeMs, 0);
+  EXPECT_GT(int{mix_block_stamp(&out, 50).timeMs}, 0);
   mix_output_release(&out);
 }

@@ -135,7 +135,7 @@ TEST_F(RenderTest, BadModulesFailWithReasonAndLeaveNothing) {
 TEST_F(RenderTest, BadArgumentsPrintUsage) {
   const std::string in = write("a.xm", build(tune()));
   std::string err;
-  for (const std::string args : {std::string(""), in + " --seconds", in + " --seconds abc", in + " --seconds -1",
+  for (const std::string& args : {std::string(""), in + " --seconds", in + " --seconds abc", in + " --seconds -1",
                                  in + " --bogus", in + " " + in, in + " -o"}) {
     EXPECT_EQ(run(args, nullptr, &err), 2) << args;
     EXPECT_NE(err.find("usage: xm-render"), std::string::npos) << args;
