@@ -155,7 +155,7 @@ TEST(Capture, DrawingAndRecordingPlaceTheSameCubes) {
   std::vector<CubeRecord> a, b;
   ASSERT_TRUE(recorded.build());
   IntroCapture::setView(1920, 1080);
-  for (int frame = 0; frame < 200; ++frame) {
+  for (int frame = 0; frame < 150; ++frame) {
     drawn.frame(true, &a);
     recorded.frame(false, &b);
   }

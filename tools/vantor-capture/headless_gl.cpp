@@ -83,7 +83,9 @@ void HeadlessGl::close() {
   eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   if (context != nullptr) eglDestroyContext(display, context);
   if (surface != nullptr) eglDestroySurface(display, surface);
-  eglTerminate(display);
+  // The display itself stays initialised for the rest of the process:
+  // terminating it unloads the driver, and the next open would load it
+  // again. eglInitialize on an initialised display simply succeeds.
   display = surface = context = nullptr;
 }
 
