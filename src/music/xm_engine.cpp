@@ -374,7 +374,7 @@ void update_voice(XmChannel& ch, XmSample* sample, const XmSong* song) {
   }
 
   if (ch.updateFlags & XM_UPDATE_FREQUENCY) {
-    int32_t f = xm_period_frequency(clamp_period(sum), (song->flags & XM_FLAG_LINEAR) != 0);
+    int32_t f = xm_period_frequency(ch.period, ch.periodDelta, (song->flags & XM_FLAG_LINEAR) != 0);
     if (f < 100) f = 100;
     v->stepWhole = f / mixRate;
     v->stepFraction = static_cast<uint32_t>((static_cast<uint64_t>(f % mixRate) << 32) / static_cast<uint64_t>(mixRate));
@@ -734,14 +734,16 @@ int32_t xm_amiga_period(int32_t note, int32_t finetune) {
   return p132 - finetune * (p132 - p131) / 128;
 }
 
-int32_t xm_period_frequency(int32_t period, bool linear) {
+int32_t xm_period_frequency(int32_t period, int32_t periodDelta, bool linear) {
   if (linear) {
-    const int32_t k = 4608 - period;
+    // The delta raises the pitch here: 4608 - period + delta.
+    const int64_t k = int64_t{4608} - period + periodDelta;
     // Beyond these the frequency is below 1 Hz or above the int range.
     if (k < -20 * 768) return 0;
     if (k >= 18 * 768) return INT32_MAX;
-    const int32_t q = k >= 0 ? k / 768 : -((-k + 767) / 768);
-    const int32_t rem = k - q * 768;
+    const int32_t whole = static_cast<int32_t>(k);
+    const int32_t q = whole >= 0 ? whole / 768 : -((-whole + 767) / 768);
+    const int32_t rem = whole - q * 768;
     double scale = xmPow2Table[rem];
     if (q >= 0) {
       scale *= static_cast<double>(uint32_t{1} << q);
@@ -750,8 +752,10 @@ int32_t xm_period_frequency(int32_t period, bool linear) {
     }
     return static_cast<int32_t>(8363.0 * scale);
   }
-  if (period == 0) return 0;
-  return 14317056 / period;
+  // The delta lowers the pitch here: a larger Amiga period is a lower note.
+  const int64_t divisor = int64_t{period} + periodDelta;
+  if (divisor == 0) return 0;
+  return static_cast<int32_t>(14317056 / divisor);
 }
 
 void xm_set_bpm(XmSong* song, int32_t bpm) {

@@ -23,5 +23,6 @@ void xm_start_song(XmSong* song);
 
 // Amiga period of 0-based note n with finetune f.
 int32_t xm_amiga_period(int32_t note, int32_t finetune);
-// Output frequency in Hz for a period (with its delta) and frequency table.
-int32_t xm_period_frequency(int32_t period, bool linear);
+// Output frequency in Hz of a channel's period and period delta. The delta
+// raises the pitch with the linear table and lowers it with the Amiga table.
+int32_t xm_period_frequency(int32_t period, int32_t periodDelta, bool linear);

@@ -40,9 +40,9 @@ TEST_F(XmEnginePitch, LinearAndAmigaPeriods) {
   EXPECT_EQ(ch(0).period, 4608 + 8);
   EXPECT_EQ(ch(1).period, 3840 + 8);
   // f = 8363 * 2^((4608 - period) / 768): 8 units below C-4 is 8297 Hz.
-  EXPECT_EQ(xm_period_frequency(4608, true), 8363);
-  EXPECT_EQ(xm_period_frequency(3840, true), 16726);
-  EXPECT_EQ(xm_period_frequency(4616, true), 8302);
+  EXPECT_EQ(xm_period_frequency(4608, 0, true), 8363);
+  EXPECT_EQ(xm_period_frequency(3840, 0, true), 16726);
+  EXPECT_EQ(xm_period_frequency(4616, 0, true), 8302);
   EXPECT_EQ(voice(0).stepWhole, 0);
   EXPECT_EQ(voice(0).stepFraction, fraction_for(8302));
 
@@ -50,8 +50,10 @@ TEST_F(XmEnginePitch, LinearAndAmigaPeriods) {
   EXPECT_EQ(xm_amiga_period(48, 64), 1664);
   EXPECT_EQ(xm_amiga_period(48, -64), 1762);
   EXPECT_EQ(xm_amiga_period(60, 0), 856);
-  EXPECT_EQ(xm_period_frequency(1712, false), 8362);
-  EXPECT_EQ(xm_period_frequency(0, false), 0);
+  EXPECT_EQ(xm_period_frequency(1712, 0, false), 8362);
+  EXPECT_EQ(xm_period_frequency(4608, 768, true), 16726) << "a positive delta raises a linear pitch";
+  EXPECT_EQ(xm_period_frequency(1712, 1712, false), 4181) << "and lowers an Amiga pitch";
+  EXPECT_EQ(xm_period_frequency(0, 0, false), 0);
 }
 
 TEST_F(XmEnginePitch, AmigaTableDrivesTheVoice) {
@@ -92,6 +94,7 @@ TEST_F(XmEngineEffects, ArpeggioAndPortamentos) {
   EXPECT_EQ(ch(3).period, 4606);
   run(1);
   EXPECT_EQ(ch(0).periodDelta, 3 * 64);
+  EXPECT_EQ(voices[0].stepFraction, fraction_for(9945)) << "three semitones up: 8363 * 2^(1/4)";
   run(1);
   EXPECT_EQ(ch(0).periodDelta, 7 * 64);
   run(1);
