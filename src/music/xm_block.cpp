@@ -71,7 +71,9 @@ void mix_fill_block(MixOutput* out) {
     const int32_t n = left < blockFrames - done ? left : blockFrames - done;
     mix_voices(mix + 2 * static_cast<int64_t>(done), n);
     // Milliseconds per run, truncated: 882 frames add 19, not 20.
-    song->timeMs += static_cast<int32_t>(static_cast<double>(n) * static_cast<double>(invMixRate) * 1000.0);
+    const auto ms = static_cast<int32_t>(static_cast<double>(n) * static_cast<double>(invMixRate) * 1000.0);
+    // Wraps after 24 days of playback instead of overflowing.
+    song->timeMs = static_cast<int32_t>(static_cast<uint32_t>(song->timeMs) + static_cast<uint32_t>(ms));
     done += n;
     left -= n;
   }

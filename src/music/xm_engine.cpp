@@ -1,5 +1,6 @@
 #include "music/xm_engine.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,6 +30,8 @@ int32_t clamp_period(int64_t period) {
   if (period < -periodLimit) return -periodLimit;
   return static_cast<int32_t>(period);
 }
+
+constexpr int32_t panningLimit = 1 << 24;
 
 const XmCell emptyCell{};
 
@@ -200,7 +203,7 @@ void envelope_step(XmChannel& ch, EnvelopeState env, const XmEnvelopePoint* poin
     env.fixed = static_cast<int32_t>(next < 0 ? 0 : (next > (64 << 16) ? (64 << 16) : next));
   }
   env.value = env.fixed >> 16;
-  env.tick += 1;
+  if (env.tick < INT32_MAX) env.tick += 1;
   ch.updateFlags |= flag;
 }
 
@@ -300,8 +303,10 @@ void volume_column(XmChannel& ch, uint8_t b, bool rowTick) {
     case 12:
       if (rowTick) { ch.panning = y * 16; ch.updateFlags |= XM_UPDATE_PANNING; }
       break;
-    case 13: ch.panning -= y; ch.updateFlags |= XM_UPDATE_PANNING; break;
-    case 14: ch.panning += y; ch.updateFlags |= XM_UPDATE_PANNING; break;
+    // Unlimited here (the voice update clamps the final panning), but kept
+    // far from overflow however long a slide runs.
+    case 13: ch.panning = max_i(ch.panning - y, -panningLimit); ch.updateFlags |= XM_UPDATE_PANNING; break;
+    case 14: ch.panning = min_i(ch.panning + y, panningLimit); ch.updateFlags |= XM_UPDATE_PANNING; break;
     case 15:
       if (rowTick) {
         if (y != 0) ch.portaSpeed = static_cast<uint8_t>(y * 16);
