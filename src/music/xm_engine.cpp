@@ -99,7 +99,7 @@ int8_t advance_position(int8_t position, uint8_t speed) {
   return static_cast<int8_t>(p);
 }
 
-void vibrato(XmChannel& ch) {
+void xm_vibrato(XmChannel& ch) {
   const int32_t p = ch.vibratoPosition;
   const int32_t v = wave_value(ch.waveControl & 3, p);
   const int32_t d = ((v * ch.vibratoDepth) >> 5) & ~3;
@@ -107,7 +107,7 @@ void vibrato(XmChannel& ch) {
   ch.updateFlags |= XM_UPDATE_FREQUENCY;
 }
 
-void tremolo(XmChannel& ch) {
+void xm_tremolo(XmChannel& ch) {
   const int32_t p = ch.tremoloPosition;
   int waveform = (ch.waveControl >> 4) & 3;
   if (waveform == 3) waveform = 0;  // sine for tremolo, unlike vibrato
@@ -122,14 +122,14 @@ void tremolo(XmChannel& ch) {
   ch.updateFlags |= XM_UPDATE_VOLUME;
 }
 
-void tremor(XmChannel& ch) {
+void xm_tremor(XmChannel& ch) {
   if (ch.tremorCounter >= ch.tremorOn) ch.volumeDelta = -ch.volume;
   ch.tremorCounter = static_cast<uint8_t>(ch.tremorCounter + 1);
   if (ch.tremorCounter == static_cast<uint8_t>(ch.tremorOn + ch.tremorOff)) ch.tremorCounter = 0;
   ch.updateFlags |= XM_UPDATE_VOLUME;
 }
 
-void tone_portamento(XmChannel& ch) {
+void xm_tone_portamento(XmChannel& ch) {
   const int32_t speed = 4 * ch.portaSpeed;
   if (ch.period < ch.portaTarget) {
     ch.period = min_i(ch.period + speed, ch.portaTarget);
@@ -139,7 +139,7 @@ void tone_portamento(XmChannel& ch) {
   ch.updateFlags |= XM_UPDATE_FREQUENCY;
 }
 
-void auto_vibrato(XmChannel& ch, const XmInstrument* ins) {
+void xm_auto_vibrato(XmChannel& ch, const XmInstrument* ins) {
   const int32_t p = ch.autoVibratoPosition;
   int32_t v;
   switch (ins->vibratoType) {
@@ -175,7 +175,7 @@ int32_t envelope_delta(const XmEnvelopePoint& a, const XmEnvelopePoint& b) {
   return (static_cast<int32_t>(b.y) - static_cast<int32_t>(a.y)) * 65536 / dx;
 }
 
-void envelope_step(XmChannel& ch, EnvelopeState env, const XmEnvelopePoint* points, int n,
+void xm_envelope_step(XmChannel& ch, EnvelopeState env, const XmEnvelopePoint* points, int n,
                    uint8_t sustain, uint8_t loopStart, uint8_t loopEnd, uint8_t type, uint8_t flag) {
   if (env.point < n && env.tick == points[env.point].x) {
     if ((type & XM_ENV_LOOP) && env.point == loopEnd) {
@@ -208,7 +208,7 @@ void envelope_step(XmChannel& ch, EnvelopeState env, const XmEnvelopePoint* poin
 }
 
 void volume_envelope_step(XmChannel& ch, const XmInstrument* ins) {
-  envelope_step(ch,
+  xm_envelope_step(ch,
                 {ch.volumeEnvTick, ch.volumeEnvPoint, ch.volumeEnvFixed, ch.volumeEnvValue,
                  ch.volumeEnvDelta, ch.volumeEnvStopped},
                 ins->volumeEnvelope, ins->volumePointCount, ins->volumeSustain, ins->volumeLoopStart,
@@ -216,7 +216,7 @@ void volume_envelope_step(XmChannel& ch, const XmInstrument* ins) {
 }
 
 void panning_envelope_step(XmChannel& ch, const XmInstrument* ins) {
-  envelope_step(ch,
+  xm_envelope_step(ch,
                 {ch.panningEnvTick, ch.panningEnvPoint, ch.panningEnvFixed, ch.panningEnvValue,
                  ch.panningEnvDelta, ch.panningEnvStopped},
                 ins->panningEnvelope, ins->panningPointCount, ins->panningSustain,
@@ -255,7 +255,7 @@ void set_envelope_position(XmChannel& ch, const XmInstrument* ins, int32_t t) {
   ch.volumeEnvValue = ch.volumeEnvFixed >> 16;
 }
 
-void reset_channel(XmChannel& ch, const XmSample* sample) {
+void xm_reset_channel(XmChannel& ch, const XmSample* sample) {
   ch.volume = sample->volume;
   ch.panning = sample->panning;
   ch.volumeEnvValue = 64;
@@ -273,7 +273,7 @@ void reset_channel(XmChannel& ch, const XmSample* sample) {
   ch.updateFlags |= XM_UPDATE_VOLUME | XM_UPDATE_PANNING;
 }
 
-void volume_column(XmChannel& ch, uint8_t b, bool rowTick) {
+void xm_volume_column(XmChannel& ch, uint8_t b, bool rowTick) {
   const int y = b & 15;
   switch (b >> 4) {
     case 1: case 2: case 3: case 4:
@@ -296,7 +296,7 @@ void volume_column(XmChannel& ch, uint8_t b, bool rowTick) {
     case 11:
       ch.vibratoDepth = static_cast<uint8_t>(y);
       if (!rowTick) {
-        vibrato(ch);
+        xm_vibrato(ch);
         ch.vibratoPosition = advance_position(ch.vibratoPosition, ch.vibratoSpeed);
       }
       break;
@@ -313,7 +313,7 @@ void volume_column(XmChannel& ch, uint8_t b, bool rowTick) {
         ch.portaTarget = ch.notePeriod;
         ch.updateFlags &= static_cast<uint8_t>(~XM_UPDATE_TRIGGER);
       } else {
-        tone_portamento(ch);
+        xm_tone_portamento(ch);
       }
       break;
     default: break;
@@ -325,7 +325,7 @@ int32_t note_period(const XmSong* song, int32_t realNote, int32_t finetune) {
   return xm_amiga_period(realNote, finetune);
 }
 
-void update_voice(XmChannel& ch, XmSample* sample, const XmSong* song) {
+void xm_update_voice(XmChannel& ch, XmSample* sample, const XmSong* song) {
   MixVoice* v = ch.voice;
   const int64_t sum = int64_t{ch.period} + ch.periodDelta;
   if (sum == 0) ch.updateFlags &= static_cast<uint8_t>(~XM_UPDATE_FREQUENCY);
@@ -454,10 +454,10 @@ void extended_tick(XmSong* song, XmChannel& ch, XmSample* sample, const XmCell& 
       break;
     case 13:
       if (song->tick == y) {
-        reset_channel(ch, sample);
+        xm_reset_channel(ch, sample);
         ch.period = ch.notePeriod;
         ch.updateFlags |= XM_UPDATE_FREQUENCY;
-        if (cell.volume != 0) volume_column(ch, cell.volume, true);
+        if (cell.volume != 0) xm_volume_column(ch, cell.volume, true);
         ch.updateFlags |= XM_UPDATE_TRIGGER;
       } else {
         ch.updateFlags &= static_cast<uint8_t>(~(XM_UPDATE_FREQUENCY | XM_UPDATE_VOLUME |
@@ -488,7 +488,7 @@ int32_t retrigger_volume(int32_t volume, int x) {
   }
 }
 
-void process_row(XmSong* song) {
+void xm_process_row(XmSong* song) {
   song->nextRow = -1;
   song->nextOrder = -1;
   bool jumped = false;
@@ -515,8 +515,8 @@ void process_row(XmSong* song) {
     }
     ch.updateFlags |= XM_UPDATE_FREQUENCY | XM_UPDATE_VOLUME;
     ch.periodDelta = 0;
-    if (cell.instrument) reset_channel(ch, r.sample);
-    if (cell.volume) volume_column(ch, cell.volume, true);
+    if (cell.instrument) xm_reset_channel(ch, r.sample);
+    if (cell.volume) xm_volume_column(ch, cell.volume, true);
     if (cell.note == 255 || cell.effect == FX_KEY_OFF) ch.keyOff = 1;
     envelopes(ch, r.instrument, true);
 
@@ -533,7 +533,7 @@ void process_row(XmSong* song) {
       case FX_VIBRATO:
         if (x) ch.vibratoSpeed = static_cast<uint8_t>(x);
         if (y) ch.vibratoDepth = static_cast<uint8_t>(y);
-        vibrato(ch);
+        xm_vibrato(ch);
         break;
       case FX_TONE_PORTA_VOLSLIDE:
         ch.portaTarget = ch.notePeriod;
@@ -542,7 +542,7 @@ void process_row(XmSong* song) {
         break;
       case FX_VIBRATO_VOLSLIDE:
         if (param) ch.volumeSlide = param;
-        vibrato(ch);
+        xm_vibrato(ch);
         break;
       case FX_TREMOLO:
         if (x) ch.tremoloSpeed = static_cast<uint8_t>(x);
@@ -609,7 +609,7 @@ void process_row(XmSong* song) {
           ch.tremorOn = static_cast<uint8_t>(x + 1);
           ch.tremorOff = static_cast<uint8_t>(y + 1);
         }
-        tremor(ch);
+        xm_tremor(ch);
         break;
       case FX_EXTRA_FINE_PORTA:
         if (x == 1) {
@@ -623,12 +623,12 @@ void process_row(XmSong* song) {
       default: break;
     }
 
-    auto_vibrato(ch, r.instrument);
-    update_voice(ch, r.sample, song);
+    xm_auto_vibrato(ch, r.instrument);
+    xm_update_voice(ch, r.sample, song);
   }
 }
 
-void process_tick(XmSong* song) {
+void xm_process_tick(XmSong* song) {
   for (int i = 0; i < song->channelCount; ++i) {
     XmChannel& ch = channels[i];
     const XmCell& cell = current_cell(song, i);
@@ -637,7 +637,7 @@ void process_tick(XmSong* song) {
     ch.periodDelta = 0;
     ch.updateFlags = 0;
     envelopes(ch, r.instrument, false);
-    if (cell.volume >= 0x60) volume_column(ch, cell.volume, false);
+    if (cell.volume >= 0x60) xm_volume_column(ch, cell.volume, false);
 
     const uint8_t param = cell.param;
     const int x = param >> 4, y = param & 15;
@@ -668,23 +668,23 @@ void process_tick(XmSong* song) {
         break;
       case FX_TONE_PORTA:
         ch.periodDelta = 0;
-        tone_portamento(ch);
+        xm_tone_portamento(ch);
         break;
       case FX_VIBRATO:
-        vibrato(ch);
+        xm_vibrato(ch);
         ch.vibratoPosition = advance_position(ch.vibratoPosition, ch.vibratoSpeed);
         break;
       case FX_TONE_PORTA_VOLSLIDE:
         ch.periodDelta = 0;
-        tone_portamento(ch);
+        xm_tone_portamento(ch);
         volume_slide(ch, ch.volumeSlide);
         break;
       case FX_VIBRATO_VOLSLIDE:
-        vibrato(ch);
+        xm_vibrato(ch);
         ch.vibratoPosition = advance_position(ch.vibratoPosition, ch.vibratoSpeed);
         volume_slide(ch, ch.volumeSlide);
         break;
-      case FX_TREMOLO: tremolo(ch); break;
+      case FX_TREMOLO: xm_tremolo(ch); break;
       case FX_VOLSLIDE: volume_slide(ch, ch.volumeSlide); break;
       case FX_EXTENDED: extended_tick(song, ch, r.sample, cell); break;
       case FX_GLOBAL_VOLSLIDE: {
@@ -717,12 +717,12 @@ void process_tick(XmSong* song) {
           }
         }
         break;
-      case FX_TREMOR: tremor(ch); break;
+      case FX_TREMOR: xm_tremor(ch); break;
       default: break;
     }
 
-    auto_vibrato(ch, r.instrument);
-    update_voice(ch, r.sample, song);
+    xm_auto_vibrato(ch, r.instrument);
+    xm_update_voice(ch, r.sample, song);
   }
 }
 
@@ -774,14 +774,14 @@ void xm_set_bpm(XmSong* song, int32_t bpm) {
 
 void xm_tick(XmSong* song) {
   if (song->tick != 0) {
-    process_tick(song);
+    xm_process_tick(song);
   } else {
     if (song->nextOrder >= 0) song->order = song->nextOrder;
     if (song->nextRow >= 0) song->row = song->nextRow;
     if (song->order >= song->songLength) song->order = 0;
     // A break or loop into a row the pattern lacks starts it from the top.
     if (song->row >= pattern_rows(song, song->order)) song->row = 0;
-    process_row(song);
+    xm_process_row(song);
     if (song->nextRow == -1) {
       song->nextRow = song->row + 1;
       if (song->nextRow >= pattern_rows(song, song->order)) {
