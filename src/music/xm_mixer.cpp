@@ -34,7 +34,13 @@ int32_t frames_to_boundary(const MixVoice& v, int64_t pos, uint64_t step, int32_
     distance = pos - int64_t{s->loopStart} * one;
   }
   if (distance <= 0) return 0;
-  if ((distance >> 32) >= (int64_t{1} << 24)) return -1;
+  if ((distance >> 32) >= (int64_t{1} << 24)) {
+    // Too far for 24.8, which only a very long sample gets to; but a fast
+    // enough step still crosses it within the call, so count exactly.
+    if (step == 0) return -1;
+    const uint64_t frames = (static_cast<uint64_t>(distance) - 1) / step + 1;
+    return frames <= static_cast<uint64_t>(todo) ? static_cast<int32_t>(frames) : -1;
+  }
   // Both as 24.8 in 32 bits.
   const uint32_t distance24 = static_cast<uint32_t>(distance >> 24);
   uint64_t step24 = (step == 0 ? minimumStep : step) >> 24;

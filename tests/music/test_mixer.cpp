@@ -73,6 +73,13 @@ TEST_F(MixerTest, ForwardLoopWrapsKeepingTheFraction) {
   EXPECT_LT(fast.position, 150);
 }
 
+TEST_F(MixerTest, FastVoiceInAVeryLongSampleStillStopsAtTheEnd) {
+  make_sample(20000000, XM_LOOP_NONE, 0, 20000000, 1);
+  MixVoice& v = start(0, 0, 40000, 0, 127);
+  mix(884);
+  EXPECT_EQ(v.sample, nullptr) << "500 frames reach the end; reading on would leave the buffer";
+}
+
 TEST_F(MixerTest, PingPongTurnsAround) {
   make_sample(200, XM_LOOP_PINGPONG, 100, 50, 1000);
   MixVoice& v = start(149, fractionOf(0.25), 1, 0, 127);
