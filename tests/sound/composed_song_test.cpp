@@ -225,7 +225,7 @@ TEST(Melody, TokensBecomeCells) {
   EXPECT_EQ(write_melody(p, 1, 7, 0, "A4:4 | C5:8gv -:2 E5:6f", 40), 20);
   EXPECT_EQ(p.at(0, 1).note, 58);
   EXPECT_EQ(p.at(0, 1).instrument, 7);
-  EXPECT_EQ(p.at(0, 1).volume, 0x10 + 40);
+  EXPECT_EQ(p.at(0, 1).volume, 0x10 + 50);  // 40, lifted with the whole mix
   // A glide keeps the sounding instrument and volume: only the target moves.
   EXPECT_EQ(p.at(4, 1).note, 61);
   EXPECT_EQ(p.at(4, 1).instrument, 0);

@@ -18,7 +18,16 @@ constexpr std::uint8_t keyOff = 97;
 constexpr std::uint8_t fxArpeggio = 0x0, fxPortaUp = 0x1, fxPortaDown = 0x2, fxTonePorta = 0x3,
                        fxVibrato = 0x4, fxVibratoSlide = 0x6, fxVolumeSlide = 0xA, fxSpeed = 0xF;
 
-std::uint8_t vol(int v) { return static_cast<std::uint8_t>(0x10 + (v < 0 ? 0 : v > 64 ? 64 : v)); }
+// The parts are balanced against each other in the numbers below; this lifts
+// the whole mix by about 2 dB to a comfortable loudness that still peaks a
+// few dB below full scale.
+constexpr int mixLift = 5;  // in quarters
+
+// A volume column byte that sets the volume.
+std::uint8_t vol(int v) {
+  v = v * mixLift / 4;
+  return static_cast<std::uint8_t>(0x10 + (v < 0 ? 0 : v > 64 ? 64 : v));
+}
 
 struct Chord {
   const char* bass;    // root, low
@@ -64,8 +73,8 @@ void drums(Pattern& p, int bar, const char* kickSteps, const char* snareSteps, c
   for (int s = 0; s < rowsPerBar; ++s) {
     const int row = bar * rowsPerBar + s;
     const char k = kickSteps[s], n = snareSteps[s], h = hatSteps[s];
-    if (k == 'x' || k == 'X') put_note(p, row, chKick, note_number("C4"), kick, (k == 'X' ? 60 : 54) + level);
-    if (n == 'x' || n == 'X') put_note(p, row, chSnare, note_number("C4"), snare, (n == 'X' ? 52 : 46) + level);
+    if (k == 'x' || k == 'X') put_note(p, row, chKick, note_number("C4"), kick, (k == 'X' ? 51 : 46) + level);
+    if (n == 'x' || n == 'X') put_note(p, row, chSnare, note_number("C4"), snare, (n == 'X' ? 48 : 42) + level);
     if (n == 'g') put_note(p, row, chSnare, note_number("C4"), snare, 16 + level);
     if (h == 'x') put_note(p, row, chHats, note_number("C4"), hats, 20 + level);
     if (h == 'X') put_note(p, row, chHats, note_number("C4"), hats, 28 + level);
@@ -177,7 +186,7 @@ Pattern intro_calm() {
   // The chord fades in from silence over the first rows.
   for (int v = 0; v < 3; ++v) {
     cell(p, 0, chPad1 + v).volume = vol(0);
-    for (int row = 0; row < 5; ++row) set_effect(p, row, chPad1 + v, fxVolumeSlide, 0x10);
+    for (int row = 0; row < 6; ++row) set_effect(p, row, chPad1 + v, fxVolumeSlide, 0x10);
   }
   arpeggio(p, verse, 4, 18, false);
   return p;
@@ -213,8 +222,10 @@ Pattern bridge_part(bool second) {
   if (!second) {
     write_melody(p, chLead, lead, 0, bridgeMelody1, 38);
     arpeggio(p, bridge, 4, 16, false);
-    // The last bass note falls away into the second half.
+    // The last bass note falls away into the second half: nothing struck
+    // after it, so the slide runs to the end of the pattern.
     cell(p, 56, chBass).note = static_cast<std::uint8_t>(note_number(G.bass) + 12);
+    for (int row = 57; row < 64; ++row) cell(p, row, chBass) = Cell{};
     for (int row = 58; row < 64; ++row) set_effect(p, row, chBass, fxPortaDown, 0x04);
   } else {
     write_melody(p, chLead, lead, 0, bridgeMelody2, 40);
