@@ -110,7 +110,7 @@ void unpack_pattern(const uint8_t* packed, size_t size, XmCell* cells, size_t ce
 void repair_envelope(XmEnvelopePoint* points, uint8_t& count, uint8_t& type, uint8_t sustain,
                      uint8_t loopStart, uint8_t loopEnd) {
   if (count > 12) count = 12;
-  if (count < 2) type &= static_cast<uint8_t>(~XM_ENV_ON);
+  if (count < 2) type = 0;
   if (sustain >= count) type &= static_cast<uint8_t>(~XM_ENV_SUSTAIN);
   if (loopStart >= count || loopEnd >= count) type &= static_cast<uint8_t>(~XM_ENV_LOOP);
   // Values beyond 64 would overflow the 16.16 interpolation.
