@@ -243,7 +243,6 @@ IntroContent IntroScroll::content;
 
 TEST_F(IntroScroll, TextEntersAtFrame67AndHasLeftFromFrame11554) {
   xscroller& s = *content.scroller;
-  const std::string text = scrollText;
   int firstDrawn = -1;
   int lastDrawn = -1;
   for (int frame = 0; frame < 11600; ++frame) {
