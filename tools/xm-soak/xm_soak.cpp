@@ -72,7 +72,10 @@ void check_voices(const std::set<const XmSample*>& samples, long long block, Fin
     const int64_t end = s->loopMode == XM_LOOP_FORWARD || s->loopMode == XM_LOOP_PINGPONG
                             ? static_cast<int64_t>(s->loopStart) + s->loopLength
                             : static_cast<int64_t>(s->length);
-    const int64_t start = s->loopMode == XM_LOOP_PINGPONG ? static_cast<int64_t>(s->loopStart) : 0;
+    // Only a voice already turned back by a ping-pong loop is bounded by
+    // the loop start; before it reaches the loop it plays from frame 0.
+    const int64_t start =
+        s->loopMode == XM_LOOP_PINGPONG && voice.direction == 2 ? static_cast<int64_t>(s->loopStart) : 0;
     const bool ok = samples.count(s) && (voice.direction == 1 || voice.direction == 2) &&
                     position >= start - slack && position <= std::max<int64_t>(end, s->length) + slack;
     if (!ok) {
