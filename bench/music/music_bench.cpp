@@ -34,16 +34,16 @@ int32_t tell_file(void* h) { return static_cast<int32_t>(std::ftell(static_cast<
 // 32 channels, a note on every channel every second row (so partner voices
 // ramp out all the time), forward and ping-pong loops, vibrato, slides.
 std::vector<uint8_t> busy_module() {
-  ModuleSpec m;
+  ModuleDef m;
   m.channels = 32;
   m.orders = {0, 1};
   m.patterns.resize(2);
-  InstrumentSpec a = one_sample_instrument(ramp_sample());
-  SampleSpec pp = ramp_sample();
+  InstrumentDef a = one_sample_instrument(ramp_sample());
+  SampleDef pp = ramp_sample();
   pp.type = 2;
   pp.loopStart = 100;
   pp.loopLength = 700;
-  InstrumentSpec b = one_sample_instrument(pp);
+  InstrumentDef b = one_sample_instrument(pp);
   b.volume.points = {{0, 64}, {20, 40}, {60, 50}};
   b.volume.type = 1;
   b.vibratoDepth = 4;

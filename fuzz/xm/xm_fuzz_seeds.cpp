@@ -16,13 +16,13 @@ int main(int argc, char** argv) {
   const std::string dir = argv[1];
   int written = 0;
   for (int variant = 0; variant < 8; ++variant) {
-    ModuleSpec m;
+    ModuleDef m;
     m.channels = 4 + variant;
     m.linear = variant % 2 == 0;
     m.orders = {0, 1, 0};
     m.patterns.resize(2);
-    InstrumentSpec ins = one_sample_instrument(ramp_sample(variant == 3));
-    SampleSpec pingpong = ramp_sample();
+    InstrumentDef ins = one_sample_instrument(ramp_sample(variant == 3));
+    SampleDef pingpong = ramp_sample();
     pingpong.type = 2;
     pingpong.loopStart = 200;
     pingpong.loopLength = 300;

@@ -12,7 +12,7 @@ namespace xmtest {
 
 class EngineTest : public ::testing::Test {
  protected:
-  ModuleSpec m;
+  ModuleDef m;
   SongPtr song;
 
   void SetUp() override {

@@ -14,8 +14,8 @@ using namespace xmtest;
 
 namespace {
 
-ModuleSpec tune() {
-  ModuleSpec m;
+ModuleDef tune() {
+  ModuleDef m;
   m.instruments.push_back(one_sample_instrument(ramp_sample()));
   m.orders = {0, 0};
   for (int row = 0; row < 64; row += 4) m.set(0, row, row / 4 % 4, cell(static_cast<uint8_t>(40 + row / 4), 1));

@@ -309,7 +309,7 @@ TEST_F(XmEngineEffects, SampleOffsetAndRewind) {
 }
 
 TEST_F(XmEngineEffects, KeyOffEnvelopePositionAndSpeed) {
-  InstrumentSpec env = one_sample_instrument(ramp_sample());
+  InstrumentDef env = one_sample_instrument(ramp_sample());
   env.volume.points = {{0, 64}, {4, 32}, {8, 0}};
   env.volume.type = XM_ENV_ON;
   m.instruments.push_back(env);
@@ -475,7 +475,7 @@ using XmEngineEnvelopes = EngineTest;
 
 TEST_F(XmEngineEnvelopes, SustainLoopEndAndFadeout) {
   for (int kind = 0; kind < 3; ++kind) {
-    InstrumentSpec ins = one_sample_instrument(ramp_sample());
+    InstrumentDef ins = one_sample_instrument(ramp_sample());
     ins.volume.points = {{0, 64}, {4, 32}, {8, 0}};
     ins.volume.type = static_cast<uint8_t>(XM_ENV_ON | (kind == 1 ? XM_ENV_SUSTAIN : 0) | (kind == 2 ? XM_ENV_LOOP : 0));
     ins.volume.sustain = 1;
@@ -511,7 +511,7 @@ TEST_F(XmEngineEnvelopes, SustainLoopEndAndFadeout) {
 }
 
 TEST_F(XmEngineEnvelopes, EnvelopePositionAndPanningEnvelope) {
-  InstrumentSpec ins = one_sample_instrument(ramp_sample());
+  InstrumentDef ins = one_sample_instrument(ramp_sample());
   ins.volume.points = {{0, 64}, {4, 32}, {8, 0}};
   ins.volume.type = XM_ENV_ON;
   ins.panning.points = {{0, 0}, {2, 64}};
@@ -537,7 +537,7 @@ TEST_F(XmEngineEnvelopes, AutoVibratoWaveforms) {
   const int expectedRow[4] = {0, 16, 0, 0};
   const int expectedTick[4] = {15, 16, -8, 8};
   for (int type = 0; type < 4; ++type) {
-    InstrumentSpec ins = one_sample_instrument(ramp_sample());
+    InstrumentDef ins = one_sample_instrument(ramp_sample());
     ins.vibratoType = static_cast<uint8_t>(type);
     ins.vibratoDepth = 16;
     ins.vibratoRate = 64;
@@ -552,7 +552,7 @@ TEST_F(XmEngineEnvelopes, AutoVibratoWaveforms) {
 }
 
 TEST_F(XmEngineEnvelopes, AutoVibratoSweep) {
-  InstrumentSpec ins = one_sample_instrument(ramp_sample());
+  InstrumentDef ins = one_sample_instrument(ramp_sample());
   ins.vibratoType = 1;
   ins.vibratoDepth = 16;
   ins.vibratoSweep = 4;

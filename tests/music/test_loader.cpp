@@ -11,8 +11,8 @@ using namespace xmtest;
 
 namespace {
 
-ModuleSpec basic() {
-  ModuleSpec m;
+ModuleDef basic() {
+  ModuleDef m;
   m.instruments.push_back(one_sample_instrument(ramp_sample()));
   return m;
 }
@@ -27,7 +27,7 @@ void expect_rejected(const std::vector<uint8_t>& bytes, const char* words) {
 }  // namespace
 
 TEST(XmLoader, ReadsHeaderPatternsAndSamples) {
-  ModuleSpec m = basic();
+  ModuleDef m = basic();
   m.channels = 2;
   m.orders = {0, 0};
   m.restart = 1;
@@ -60,7 +60,7 @@ TEST(XmLoader, ReadsHeaderPatternsAndSamples) {
 
 TEST(XmLoader, PatternLayoutCases) {
   // The order table names pattern 7 while the file holds 5 patterns.
-  ModuleSpec m = basic();
+  ModuleDef m = basic();
   m.orders = {0, 7};
   m.patterns.resize(5);
   m.patterns[3].rows = 16;  // stays without packed data: all empty
@@ -77,7 +77,7 @@ TEST(XmLoader, PatternLayoutCases) {
 
   // A lone 0x80 is an empty one-byte cell; 97 becomes key off, larger note
   // bytes are dropped, instrument numbers above 128 become 0.
-  ModuleSpec n = basic();
+  ModuleDef n = basic();
   n.channels = 4;
   n.patterns[0].rows = 1;
   n.patterns[0].rawPacked = true;
@@ -94,29 +94,29 @@ TEST(XmLoader, PatternLayoutCases) {
 }
 
 TEST(XmLoader, SampleFormatCases) {
-  ModuleSpec m;
-  InstrumentSpec ins;
+  ModuleDef m;
+  InstrumentDef ins;
   // 16-bit, 1000 bytes: 500 frames, loop halved too.
-  SampleSpec a;
+  SampleDef a;
   a.sixteenBit = true;
   a.frames.assign(500, 1000);
   a.type = 1;
   a.loopStart = 100;
   a.loopLength = 200;
   // Forward-loop bit with loop length 0: not looping.
-  SampleSpec b;
+  SampleDef b;
   b.frames.assign(64, 256);
   b.type = 1;
   b.loopStart = 10;
   b.loopLength = 0;
   // Both loop bits: ping-pong; guard repeats the frame before the loop end.
-  SampleSpec c;
+  SampleDef c;
   for (int i = 0; i < 50; ++i) c.frames.push_back(static_cast<int16_t>(i * 256));
   c.type = 3;
   c.loopStart = 10;
   c.loopLength = 20;
   // 8-bit delta decoding wraps in 8 bits: 127 then +1 gives -128.
-  SampleSpec d;
+  SampleDef d;
   d.frames = {127 * 256, -128 * 256, 0};
   ins.samples = {a, b, c, d};
   ins.fadeout = 0x8001;
@@ -141,8 +141,8 @@ TEST(XmLoader, SampleFormatCases) {
 }
 
 TEST(XmLoader, EmptyInstrumentConsumesItsHeaderSize) {
-  ModuleSpec m;
-  InstrumentSpec empty;
+  ModuleDef m;
+  InstrumentDef empty;
   empty.headerSize = 40;  // 11 bytes beyond the fields that are read
   m.instruments.push_back(empty);
   m.instruments.push_back(one_sample_instrument(ramp_sample()));
@@ -154,8 +154,8 @@ TEST(XmLoader, EmptyInstrumentConsumesItsHeaderSize) {
 }
 
 TEST(XmLoader, SampleLoaderFillsDecodedData) {
-  ModuleSpec m;
-  SampleSpec s;
+  ModuleDef m;
+  SampleDef s;
   s.frames.assign(8, 0);
   m.instruments.push_back(one_sample_instrument(s));
   install_memory_files();
@@ -213,7 +213,7 @@ TEST(XmLoaderDamage, RejectsModulesThatCannotPlay) {
   // beyond the file.
   expect_rejected(std::vector<uint8_t>(good.begin(), good.begin() + 340), "pattern 0 header");
   expect_rejected(patched(336 + 5, {0x01, 0x02}), "rows");
-  ModuleSpec packed = basic();
+  ModuleDef packed = basic();
   packed.patterns[0].rawPacked = true;
   packed.patterns[0].packed = {0x80};
   std::vector<uint8_t> b = build(packed);
@@ -238,10 +238,10 @@ TEST(XmLoaderDamage, RejectsModulesThatCannotPlay) {
 }
 
 TEST(XmLoaderDamage, RepairsWhatRealFilesGetWrong) {
-  ModuleSpec m = basic();
+  ModuleDef m = basic();
   m.orders = {0, 0};
   m.restart = 2;  // at the song length
-  InstrumentSpec& ins = m.instruments[0];
+  InstrumentDef& ins = m.instruments[0];
   ins.volume.points.assign(14, {10, 80});
   ins.volume.points[0] = {0, 64};
   ins.volume.pointCount = 14;
@@ -255,7 +255,7 @@ TEST(XmLoaderDamage, RepairsWhatRealFilesGetWrong) {
   ins.panning.loopEnd = 1;
   ins.samples[0].loopStart = 900;
   ins.samples[0].loopLength = 500;  // past the end
-  SampleSpec late = ramp_sample();
+  SampleDef late = ramp_sample();
   late.loopStart = 1200;            // starts past the end
   late.loopLength = 10;
   ins.samples.push_back(late);
@@ -275,7 +275,7 @@ TEST(XmLoaderDamage, RepairsWhatRealFilesGetWrong) {
 }
 
 TEST(XmLoaderDamage, KeepsTruncatedSampleDataAndShortPatterns) {
-  ModuleSpec m = basic();
+  ModuleDef m = basic();
   m.instruments[0].samples[0].frames.assign(1000, 3000);
   // Packed data that ends inside a cell, and data longer than the cells.
   m.patterns.resize(2);

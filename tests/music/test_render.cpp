@@ -53,8 +53,8 @@ class RenderTest : public ::testing::Test {
   }
 };
 
-ModuleSpec tune() {
-  ModuleSpec m;
+ModuleDef tune() {
+  ModuleDef m;
   m.instruments.push_back(one_sample_instrument(ramp_sample()));
   m.set(0, 0, 0, cell(49, 1));
   m.set(0, 3, 1, cell(0, 0, 0, fx('F'), 3));

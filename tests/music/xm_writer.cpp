@@ -22,7 +22,7 @@ struct Out {
   void zeros(size_t n) { b.insert(b.end(), n, 0); }
 };
 
-std::vector<uint8_t> pack(const PatternSpec& p, int channels) {
+std::vector<uint8_t> pack(const PatternDef& p, int channels) {
   std::vector<uint8_t> out;
   const size_t count = static_cast<size_t>(p.rows) * channels;
   for (size_t i = 0; i < count; ++i) {
@@ -76,14 +76,14 @@ int32_t mem_tell(void* h) { return static_cast<int32_t>(static_cast<MemFile*>(h)
 
 }  // namespace
 
-void ModuleSpec::set(int p, int row, int channel, XmCell c) {
-  PatternSpec& pat = patterns[static_cast<size_t>(p)];
+void ModuleDef::set(int p, int row, int channel, XmCell c) {
+  PatternDef& pat = patterns[static_cast<size_t>(p)];
   const size_t at = static_cast<size_t>(row) * channels + channel;
   if (pat.cells.size() <= at) pat.cells.resize(at + 1);
   pat.cells[at] = c;
 }
 
-std::vector<uint8_t> build(const ModuleSpec& spec) {
+std::vector<uint8_t> build(const ModuleDef& def) {
   Out o;
   o.text("Extended Module: ", 17);
   o.text("test module", 20);
@@ -91,20 +91,20 @@ std::vector<uint8_t> build(const ModuleSpec& spec) {
   o.text("vantor tests", 20);
   o.u16(0x0104);
   o.u32(276);
-  o.u16(static_cast<uint32_t>(spec.songLength >= 0 ? spec.songLength : static_cast<int>(spec.orders.size())));
-  o.u16(static_cast<uint32_t>(spec.restart));
-  o.u16(static_cast<uint32_t>(spec.channels));
-  o.u16(static_cast<uint32_t>(spec.patternCountOverride >= 0 ? spec.patternCountOverride
-                                                             : static_cast<int>(spec.patterns.size())));
-  o.u16(static_cast<uint32_t>(spec.instrumentCountOverride >= 0 ? spec.instrumentCountOverride
-                                                                : static_cast<int>(spec.instruments.size())));
-  o.u16(spec.linear ? 1 : 0);
-  o.u16(static_cast<uint32_t>(spec.speed));
-  o.u16(static_cast<uint32_t>(spec.bpm));
-  for (int i = 0; i < 256; ++i) o.u8(i < static_cast<int>(spec.orders.size()) ? spec.orders[static_cast<size_t>(i)] : 0);
+  o.u16(static_cast<uint32_t>(def.songLength >= 0 ? def.songLength : static_cast<int>(def.orders.size())));
+  o.u16(static_cast<uint32_t>(def.restart));
+  o.u16(static_cast<uint32_t>(def.channels));
+  o.u16(static_cast<uint32_t>(def.patternCountOverride >= 0 ? def.patternCountOverride
+                                                             : static_cast<int>(def.patterns.size())));
+  o.u16(static_cast<uint32_t>(def.instrumentCountOverride >= 0 ? def.instrumentCountOverride
+                                                                : static_cast<int>(def.instruments.size())));
+  o.u16(def.linear ? 1 : 0);
+  o.u16(static_cast<uint32_t>(def.speed));
+  o.u16(static_cast<uint32_t>(def.bpm));
+  for (int i = 0; i < 256; ++i) o.u8(i < static_cast<int>(def.orders.size()) ? def.orders[static_cast<size_t>(i)] : 0);
 
-  for (const PatternSpec& p : spec.patterns) {
-    const std::vector<uint8_t> data = p.rawPacked ? p.packed : pack(p, spec.channels);
+  for (const PatternDef& p : def.patterns) {
+    const std::vector<uint8_t> data = p.rawPacked ? p.packed : pack(p, def.channels);
     const bool empty = !p.rawPacked && p.cells.empty();
     o.u32(9);
     o.u8(0);
@@ -113,7 +113,7 @@ std::vector<uint8_t> build(const ModuleSpec& spec) {
     if (!empty) o.b.insert(o.b.end(), data.begin(), data.end());
   }
 
-  for (const InstrumentSpec& ins : spec.instruments) {
+  for (const InstrumentDef& ins : def.instruments) {
     const size_t start = o.b.size();
     const bool any = !ins.samples.empty();
     o.u32(static_cast<uint32_t>(ins.headerSize >= 0 ? ins.headerSize : (any ? 263 : 29)));
@@ -123,7 +123,7 @@ std::vector<uint8_t> build(const ModuleSpec& spec) {
     if (any) {
       o.u32(40);
       for (uint8_t k : ins.keymap) o.u8(k);
-      for (const EnvelopeSpec* env : {&ins.volume, &ins.panning}) {
+      for (const EnvelopeDef* env : {&ins.volume, &ins.panning}) {
         for (size_t i = 0; i < 12; ++i) {
           const auto pt = i < env->points.size() ? env->points[i] : std::pair<uint16_t, uint16_t>{0, 0};
           o.u16(pt.first);
@@ -154,7 +154,7 @@ std::vector<uint8_t> build(const ModuleSpec& spec) {
     if (o.b.size() - start < headerSize) o.zeros(headerSize - (o.b.size() - start));
     if (!any) continue;
     o.b.resize(start + headerSize);
-    for (const SampleSpec& s : ins.samples) {
+    for (const SampleDef& s : ins.samples) {
       const uint32_t unit = s.sixteenBit ? 2 : 1;
       o.u32(static_cast<uint32_t>(s.lengthBytes >= 0 ? s.lengthBytes : static_cast<int64_t>(s.frames.size() * unit)));
       o.u32(static_cast<uint32_t>(s.loopStartBytes >= 0 ? s.loopStartBytes : s.loopStart * unit));
@@ -167,7 +167,7 @@ std::vector<uint8_t> build(const ModuleSpec& spec) {
       o.u8(0);
       o.text("sample", 22);
     }
-    for (const SampleSpec& s : ins.samples) {
+    for (const SampleDef& s : ins.samples) {
       int32_t previous = 0;
       for (int16_t v : s.frames) {
         if (s.sixteenBit) {
@@ -184,8 +184,8 @@ std::vector<uint8_t> build(const ModuleSpec& spec) {
   return o.b;
 }
 
-SampleSpec ramp_sample(bool noLoop) {
-  SampleSpec s;
+SampleDef ramp_sample(bool noLoop) {
+  SampleDef s;
   s.sixteenBit = true;
   for (int i = 0; i < 1000; ++i) s.frames.push_back(static_cast<int16_t>((i % 200 - 100) * 100));
   if (!noLoop) {
@@ -196,8 +196,8 @@ SampleSpec ramp_sample(bool noLoop) {
   return s;
 }
 
-InstrumentSpec one_sample_instrument(SampleSpec sample) {
-  InstrumentSpec ins;
+InstrumentDef one_sample_instrument(SampleDef sample) {
+  InstrumentDef ins;
   ins.samples.push_back(std::move(sample));
   return ins;
 }
@@ -212,8 +212,8 @@ SongPtr load_bytes(const std::vector<uint8_t>& bytes) {
   return SongPtr(xm_load("module.xm", nullptr));
 }
 
-SongPtr start(const ModuleSpec& spec) {
-  SongPtr song = load_bytes(build(spec));
+SongPtr start(const ModuleDef& def) {
+  SongPtr song = load_bytes(build(def));
   if (song) xm_start_song(song.get());
   return song;
 }
