@@ -6,7 +6,14 @@ E2E_NAME="Vantor Filigree by Kestrel"
 E2E_SCREEN_W=1920
 E2E_SCREEN_H=1080
 
-e2e_fail() { echo "FAIL: $*" >&2; exit 1; }
+e2e_fail() {
+  echo "FAIL: $*" >&2
+  if [ -s "${E2E_INTRO_STDERR:-}" ]; then
+    echo "--- the intro's standard error:" >&2
+    tail -20 "$E2E_INTRO_STDERR" >&2
+  fi
+  exit 1
+}
 e2e_skip() { echo "SKIP: $*"; exit 77; }
 e2e_log() { echo "[$(date +%T)] $*"; }
 
@@ -56,12 +63,12 @@ e2e_answer_prompt() {
   # Wine lays the box out after mapping it: wait until it stops moving.
   for i in $(seq 60); do
     info=$(e2e_find_window "^${E2E_NAME}\$" 90) || e2e_fail "the fullscreen? prompt did not appear"
+    read -r id w h x y _ <<<"$info"
+    [ "$w" -lt 600 ] || e2e_fail "expected the prompt, found a ${w}x${h} window"
     [ "$info" = "$previous" ] && break
     previous="$info"
     sleep 0.5
   done
-  read -r id w h x y _ <<<"$info"
-  [ "$w" -lt 600 ] || e2e_fail "expected the prompt, found a ${w}x${h} window"
   # Button centres as fractions of the box: SDL draws Yes left of No, and so
   # does the Windows message box.
   if [ "$kind" = sdl ]; then fy=745; [ "$answer" = yes ] && fx=275 || fx=730

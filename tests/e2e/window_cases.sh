@@ -22,6 +22,7 @@ if [ "$kind" = wine ]; then
   launch=(wine "$exe")
 fi
 
+E2E_INTRO_STDERR="$work/stderr.txt"
 start_intro() {
   (cd "$1" && exec "${launch[@]}" >"$work/stdout.txt" 2>"$work/stderr.txt") &
   intro_pid=$!

@@ -1,6 +1,7 @@
 // xm-render from the outside: arguments, exit codes, the WAV it writes, its
 // row log, and that it plays exactly what the block filler plays.
 #include <gtest/gtest.h>
+#include "../common/scratch_folder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,8 +26,7 @@ class RenderTest : public ::testing::Test {
   fs::path dir;
 
   void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("xm-render-test-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir = scratch_path("xm-render-test");
     fs::remove_all(dir);
     fs::create_directories(dir);
   }

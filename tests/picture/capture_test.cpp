@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "../common/scratch_folder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -68,7 +69,7 @@ TEST(Png, RoundTripAndRejection) {
   image.width = 300;  // rows of 901 bytes: the data spans several stored blocks
   image.height = 100;
   for (int i = 0; i < image.width * image.height * 3; ++i) image.pixels.push_back(static_cast<std::uint8_t>(i * 7));
-  const auto path = (std::filesystem::temp_directory_path() / "vantor-png-test.png").string();
+  const auto path = (scratch_path("vantor-png-test") += ".png").string();
   ASSERT_TRUE(writePng(path, image));
   RgbImage back;
   ASSERT_TRUE(readPng(path, back));

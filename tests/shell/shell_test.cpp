@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "../common/scratch_folder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,9 +26,7 @@ class InScratchFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     previous_ = fs::current_path();
-    folder_ = fs::temp_directory_path() /
-              ("vantor-shell-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ = scratch_path("vantor-shell");
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     fs::current_path(folder_);

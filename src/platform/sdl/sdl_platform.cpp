@@ -109,7 +109,11 @@ bool ask_fullscreen() {
   box.numbuttons = 2;
   box.buttons = buttons;
   int answer = 0;
-  if (SDL_ShowMessageBox(&box, &answer) != 0) return false;
+  if (SDL_ShowMessageBox(&box, &answer) != 0) {
+    // No way to ask: run in a window, the safer of the two answers.
+    std::fprintf(stderr, "vantor: cannot ask \"fullscreen?\": %s\n", SDL_GetError());
+    return false;
+  }
   return answer == 1;
 }
 
