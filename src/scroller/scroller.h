@@ -45,7 +45,7 @@ class xscroller {
   float pulse = 10.0f;
   bool pulseRising = false;
   xfont* font = nullptr;
-  const char* text;
+  [[maybe_unused]] const char* text;
   xscrollerChar** chars = nullptr;
   std::size_t count = 0;
   float pulseStep = 0.35f;
@@ -53,6 +53,6 @@ class xscroller {
   float pulseMin = 0.0f;
   int nextPhaseA = 0;
   int nextPhaseB = 0;
-  xpalette* palette;
+  [[maybe_unused]] xpalette* palette;
   bool built = false;
 };
