@@ -1,7 +1,5 @@
 #include "shell/intro.h"
 
-#include <cmath>
-
 #include "music/music.h"
 #include "music/xm_output.h"
 #include "platform/platform.h"
@@ -42,7 +40,6 @@ int intro_init(int /*width*/, int /*height*/, int /*flag*/, const ProgressCallba
 int intro_frame() {
   const auto elapsed = static_cast<std::int32_t>(platform::milliseconds() - introStartTime);
   const float t = milliseconds_to_seconds(static_cast<double>(elapsed));
-  (void)t;
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   if (content.scroller != nullptr) content.scroller->draw(t);
   return 0;
