@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "music/music.h"
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
@@ -22,14 +23,6 @@ using namespace xmtest;
 namespace {
 
 constexpr int seconds = 60;
-
-void* open_file(const char* name) { return std::fopen(name, "rb"); }
-void close_file(void* h) { std::fclose(static_cast<std::FILE*>(h)); }
-uint32_t read_file(void* d, uint32_t n, void* h) {
-  return static_cast<uint32_t>(std::fread(d, 1, n, static_cast<std::FILE*>(h)));
-}
-void seek_file(void* h, int32_t o, int32_t origin) { std::fseek(static_cast<std::FILE*>(h), o, origin); }
-int32_t tell_file(void* h) { return static_cast<int32_t>(std::ftell(static_cast<std::FILE*>(h))); }
 
 // 32 channels, a note on every channel every second row (so partner voices
 // ramp out all the time), forward and ping-pong loops, vibrato, slides.
@@ -82,7 +75,7 @@ void render(benchmark::State& state, XmSong* song) {
 }
 
 void render_file(benchmark::State& state, const std::string& path) {
-  xm_set_file_callbacks(open_file, close_file, read_file, seek_file, tell_file);
+  music_use_stdio_files();
   SongPtr song(xm_load(path.c_str(), nullptr));
   if (!song) {
     state.SkipWithError(xm_last_error());

@@ -14,6 +14,10 @@ uint32_t music_file_read(void* destination, uint32_t size, void* stream);
 void music_file_seek(void* stream, int32_t offset, int32_t origin);
 int32_t music_file_tell(void* stream);
 
+// Installs the five callbacks above as the player's file layer. Tools that
+// read modules use this too, so they load exactly as the intro does.
+void music_use_stdio_files();
+
 // Longest module path, terminator included, that the glue builds.
 #ifdef _WIN32
 constexpr std::size_t musicPathCapacity = 260;

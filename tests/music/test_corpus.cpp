@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "music/music.h"
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
@@ -27,14 +28,6 @@ std::vector<fs::path> corpus() {
   std::sort(files.begin(), files.end());
   return files;
 }
-
-void* open_file(const char* name) { return std::fopen(name, "rb"); }
-void close_file(void* h) { std::fclose(static_cast<std::FILE*>(h)); }
-uint32_t read_file(void* d, uint32_t n, void* h) {
-  return static_cast<uint32_t>(std::fread(d, 1, n, static_cast<std::FILE*>(h)));
-}
-void seek_file(void* h, int32_t o, int32_t origin) { std::fseek(static_cast<std::FILE*>(h), o, origin); }
-int32_t tell_file(void* h) { return static_cast<int32_t>(std::ftell(static_cast<std::FILE*>(h))); }
 
 struct Rendered {
   uint64_t hash = 1469598103934665603ull;
@@ -70,7 +63,7 @@ TEST(XmCorpus, EveryModulePlaysTheSameTwice) {
   if (files.empty()) {
     GTEST_SKIP() << "XM corpus not found in .cache/xm-corpus/xm; run scripts/fetch-xm-corpus.sh to fetch it";
   }
-  xm_set_file_callbacks(open_file, close_file, read_file, seek_file, tell_file);
+  music_use_stdio_files();
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.filename().string());
     xmtest::SongPtr song(xm_load(file.string().c_str(), nullptr));

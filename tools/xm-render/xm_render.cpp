@@ -22,6 +22,7 @@
 #define XM_FILENO(f) fileno(f)
 #endif
 
+#include "music/music.h"
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
@@ -29,16 +30,6 @@
 #include "wav_writer.h"
 
 namespace {
-
-void* file_open(const char* name) { return std::fopen(name, "rb"); }
-void file_close(void* handle) { std::fclose(static_cast<std::FILE*>(handle)); }
-uint32_t file_read(void* destination, uint32_t size, void* handle) {
-  return static_cast<uint32_t>(std::fread(destination, 1, size, static_cast<std::FILE*>(handle)));
-}
-void file_seek(void* handle, int32_t offset, int32_t origin) {
-  std::fseek(static_cast<std::FILE*>(handle), offset, origin == 1 ? SEEK_CUR : SEEK_SET);
-}
-int32_t file_tell(void* handle) { return static_cast<int32_t>(std::ftell(static_cast<std::FILE*>(handle))); }
 
 int usage() {
   std::fputs("usage: xm-render IN.xm [-o OUT.wav] [--seconds S] [--rows]\n"
@@ -112,7 +103,7 @@ int main(int argc, char** argv) {
   if (!in) return usage();
   const std::string outPath = out ? std::string(out) : default_output(in);
 
-  xm_set_file_callbacks(file_open, file_close, file_read, file_seek, file_tell);
+  music_use_stdio_files();
   XmSong* song = xm_load(in, nullptr);
   if (!song) {
     std::fprintf(stderr, "xm-render: %s: %s\n", in, xm_last_error());

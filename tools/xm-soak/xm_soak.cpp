@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "music/music.h"
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
@@ -25,16 +26,6 @@
 #include "music/xm_types.h"
 
 namespace {
-
-void* file_open(const char* name) { return std::fopen(name, "rb"); }
-void file_close(void* handle) { std::fclose(static_cast<std::FILE*>(handle)); }
-uint32_t file_read(void* destination, uint32_t size, void* handle) {
-  return static_cast<uint32_t>(std::fread(destination, 1, size, static_cast<std::FILE*>(handle)));
-}
-void file_seek(void* handle, int32_t offset, int32_t origin) {
-  std::fseek(static_cast<std::FILE*>(handle), offset, origin == 1 ? SEEK_CUR : SEEK_SET);
-}
-int32_t file_tell(void* handle) { return static_cast<int32_t>(std::ftell(static_cast<std::FILE*>(handle))); }
 
 struct Findings {
   long long nonFinite = 0;
@@ -163,7 +154,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: xm-soak [--hours H] FILE.xm...\n");
     return 2;
   }
-  xm_set_file_callbacks(file_open, file_close, file_read, file_seek, file_tell);
+  music_use_stdio_files();
   bool ok = true;
   for (const char* file : files) ok = soak(file, hours) && ok;
   return ok ? 0 : 1;
