@@ -78,15 +78,23 @@ e2e_answer_prompt() {
 }
 
 # Waits up to $2 seconds for a child process to end and sets E2E_RC to its
-# exit code; kills it and returns 1 when it does not end in time.
+# exit code; returns 1 when it does not end in time, and then (unless $3 is
+# no-kill) shows where it hangs and kills it.
 e2e_wait_exit() {
-  local pid="$1" timeout="${2:-20}" i
+  local pid="$1" timeout="${2:-20}" keep="${3:-}" i
   for i in $(seq $((timeout * 10))); do
     if ! kill -0 "$pid" 2>/dev/null; then
       wait "$pid"; E2E_RC=$?; return 0
     fi
     sleep 0.1
   done
+  [ "$keep" = no-kill ] && return 1
+  # Say where a hung process stands before ending it.
+  if command -v gdb >/dev/null; then
+    local target
+    target=$(pgrep -P "$pid" | head -1); target=${target:-$pid}
+    timeout 60 gdb -batch -p "$target" -ex "thread apply all bt 12" 2>/dev/null | grep -E '^(Thread|#)' >&2
+  fi
   kill "$pid" 2>/dev/null
   return 1
 }
