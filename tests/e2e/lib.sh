@@ -30,7 +30,9 @@ e2e_start_xvfb() {
   command -v Xvfb >/dev/null || e2e_skip "Xvfb is not installed"
   local fifo n
   fifo=$(mktemp -u); mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 "${E2E_SCREEN_W}x${E2E_SCREEN_H}x24" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  # -noreset: the server must not restart each time its last client (one of
+  # the checks here, or the prompt) disconnects, or the next one may fail.
+  Xvfb -displayfd 3 -screen 0 "${E2E_SCREEN_W}x${E2E_SCREEN_H}x24" -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
   e2e_cleanup_pids+=($!)
   read -r -t 20 n <"$fifo" || e2e_fail "Xvfb did not start"
   rm -f "$fifo"

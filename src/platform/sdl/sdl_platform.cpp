@@ -108,12 +108,18 @@ bool ask_fullscreen() {
   box.message = "fullscreen?";
   box.numbuttons = 2;
   box.buttons = buttons;
-  int answer = 0;
-  if (SDL_ShowMessageBox(&box, &answer) != 0) {
-    // No way to ask: run in a window, the safer of the two answers.
-    std::fprintf(stderr, "vantor: cannot ask \"fullscreen?\": %s\n", SDL_GetError());
-    return false;
+  // With the video subsystem up, SDL asks through the display's own message
+  // box; without it, it first tries helper programs that may not exist.
+  const bool video = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  int answer = -1;
+  for (int attempt = 0; attempt < 2 && answer < 0; ++attempt) {
+    if (SDL_ShowMessageBox(&box, &answer) != 0) {
+      std::fprintf(stderr, "vantor: cannot ask \"fullscreen?\": %s\n", SDL_GetError());
+      answer = -1;
+    }
   }
+  if (video) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  // No way to ask: run in a window, the safer of the two answers.
   return answer == 1;
 }
 
