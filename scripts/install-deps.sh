@@ -4,7 +4,8 @@
 set -euo pipefail
 mode="${1:-test}"
 
-run_pkgs=(cmake ninja-build g++ pkg-config libsdl2-dev libsdl2-ttf-dev libgl-dev fonts-liberation)
+run_pkgs=(cmake ninja-build g++ pkg-config libsdl2-dev libsdl2-ttf-dev libgl-dev libegl-dev
+          fonts-liberation)
 test_pkgs=(libgtest-dev googletest libbenchmark-dev clang
            g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
            xvfb xdotool x11-utils imagemagick python3 python3-xlib
