@@ -1,9 +1,16 @@
 #include "music/xm_mixer.h"
 
+#include <atomic>
+#include <climits>
 #include <cmath>
 
 #include "music/xm_engine.h"
+#include "music/xm_mix_kernels.h"
 #include "music/xm_types.h"
+
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#endif
 
 int32_t rampFrames = 128;
 float rampScale = 1.0f / 128.0f;
@@ -11,18 +18,50 @@ float invMixRate = 1.0f / 44100.0f;
 
 namespace {
 
+#ifdef VANTOR_MIX_X86
+// Whether the processor (and the system, which must save the wider
+// registers) runs the AVX2 or AVX-512 (F and BW) loops.
+#if defined(_MSC_VER) && !defined(__clang__)
+struct CpuRegisters {
+  int r[4];
+  int operator[](int i) const { return r[i]; }
+};
+CpuRegisters cpu_info(int leaf) {
+  CpuRegisters c{};
+  __cpuidex(c.r, leaf, 0);
+  return c;
+}
+uint64_t enabled_state() { return (cpu_info(1)[2] & (1 << 27)) ? _xgetbv(0) : 0; }
+#endif
+
+bool cpu_has_avx2() {
+#if defined(_MSC_VER) && !defined(__clang__)
+  return (enabled_state() & 0x6) == 0x6 && (cpu_info(7)[1] & (1 << 5));
+#else
+  return __builtin_cpu_supports("avx2");
+#endif
+}
+
+bool cpu_has_avx512() {
+#if defined(_MSC_VER) && !defined(__clang__)
+  return (enabled_state() & 0xE6) == 0xE6 && (cpu_info(7)[1] & (1 << 16)) && (cpu_info(7)[1] & (1 << 30));
+#else
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+#endif
+}
+#endif
+
 constexpr int64_t one = int64_t{1} << 32;  // one frame in 32.32
-// Stand-in for a step too small to count in 24.8 (the step of 256 Hz).
-constexpr uint32_t minimumStep = 0x17C6F8C;
-// Longest pass without a boundary check. The 24.8 frame count may overrun
-// the boundary by a fraction of a frame per frame; keeping passes this
-// short keeps the overrun inside the sample's 8 frames of slack whatever
-// frame count the caller asks for. Blocks are shorter, so playback never
-// splits a pass here.
-constexpr int32_t maxPass = 1024;
+// Stand-in for a zero step when counting frames (the step of 256 Hz).
+constexpr uint64_t minimumStep = 0x17C6F8C;
 
 // Frames until the voice reaches its boundary, or -1 when that is further
-// than `todo` frames away.
+// than `todo` frames away. The count divides distance and step with 24
+// fraction bits each; dropping the low 8 bits can make the count one frame
+// too long, and that frame would already read past the loop end (into the
+// guard and the zero slack: a click), so the count is also held to the
+// exact one. Truncation can only make it shorter than exact, which wraps a
+// hair early and is inaudible.
 int32_t frames_to_boundary(const MixVoice& v, int64_t pos, uint64_t step, int32_t todo) {
   const XmSample* s = v.sample;
   const int64_t loopEnd = int64_t{s->loopStart} + s->loopLength;
@@ -34,19 +73,24 @@ int32_t frames_to_boundary(const MixVoice& v, int64_t pos, uint64_t step, int32_
     distance = pos - int64_t{s->loopStart} * one;
   }
   if (distance <= 0) return 0;
-  if ((distance >> 32) >= (int64_t{1} << 24)) {
-    // Too far for 24.8, which only a very long sample gets to; but a fast
-    // enough step still crosses it within the call, so count exactly.
-    if (step == 0) return -1;
-    const uint64_t frames = (static_cast<uint64_t>(distance) - 1) / step + 1;
-    return frames <= static_cast<uint64_t>(todo) ? static_cast<int32_t>(frames) : -1;
+  const uint64_t d = static_cast<uint64_t>(distance);
+  // Most calls end well before the boundary: tell that by multiplying,
+  // and divide only when it is within reach.
+  const uint64_t n = static_cast<uint64_t>(todo);
+  if (step != 0 && step <= UINT64_MAX / (n + 1) && d > n * step && (step >> 8 == 0 || (d >> 8) > n * (step >> 8))) {
+    return -1;
   }
-  // Both as 24.8 in 32 bits.
-  const uint32_t distance24 = static_cast<uint32_t>(distance >> 24);
-  uint64_t step24 = (step == 0 ? minimumStep : step) >> 24;
-  if (step24 == 0) step24 = minimumStep >> 24;
-  if (step24 > 0xFFFFFFFFu) step24 = 0xFFFFFFFFu;
-  const uint64_t frames = (distance24 + step24 - 1) / step24;
+  uint64_t frames;
+  if (step == 0) {
+    frames = ((d >> 8) + (minimumStep >> 8) - 1) / (minimumStep >> 8);
+  } else if (step >> 8 == 0) {
+    frames = (d - 1) / step + 1;
+  } else {
+    const uint64_t step24 = step >> 8;
+    frames = ((d >> 8) + step24 - 1) / step24;
+    // Exact when its last frame still lies before the boundary.
+    if (frames > 0 && (frames - 1) * step >= d) frames = (d - 1) / step + 1;
+  }
   return frames <= static_cast<uint64_t>(todo) ? static_cast<int32_t>(frames) : -1;
 }
 
@@ -96,13 +140,13 @@ bool wrap(MixVoice& v, int64_t& pos) {
   return false;
 }
 
-void mix_voice(MixVoice& v, float* buffer, int32_t frames) {
+void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& kernels) {
   const int16_t* data = v.sample->data;
   int64_t pos = static_cast<int64_t>(static_cast<uint64_t>(static_cast<int64_t>(v.position)) << 32) + v.fraction;
   const uint64_t step = static_cast<uint64_t>(static_cast<uint32_t>(v.stepWhole)) << 32 | v.stepFraction;
   int32_t done = 0;
   while (done < frames) {
-    const int32_t todo = frames - done < maxPass ? frames - done : maxPass;
+    const int32_t todo = frames - done;
     int32_t pass = todo;
     const int32_t toBoundary = frames_to_boundary(v, pos, step, todo);
     bool boundary = false;
@@ -128,23 +172,13 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames) {
       boundary = false;
     }
 
-    float* out = buffer + 2 * static_cast<int64_t>(done);
-    const bool forward = v.direction != 2;
+    const uint64_t delta = v.direction != 2 ? step : ~step + 1;
+    const MixRun run{buffer + 2 * static_cast<int64_t>(done), data, int64_t{v.sample->length} + 8,
+                     static_cast<uint64_t>(pos), delta, pass};
     if (ramping) {
       float gainLeft = static_cast<float>(v.rampLeft) / 256.0f / 255.0f;
       float gainRight = static_cast<float>(v.rampRight) / 256.0f / 255.0f;
-      for (int32_t i = 0; i < pass; ++i) {
-        const int32_t at = static_cast<int32_t>(pos >> 32);
-        const float s0 = data[at], s1 = data[at + 1];
-        const float t = static_cast<float>(static_cast<uint32_t>(pos) >> 1) * 4.656612873077392578125e-10f;
-        const float s = s0 + t * (s1 - s0);
-        out[2 * i] += s * gainLeft;
-        out[2 * i + 1] += s * gainRight;
-        gainLeft += v.rampLeftDelta;
-        gainRight += v.rampRightDelta;
-        pos = forward ? static_cast<int64_t>(static_cast<uint64_t>(pos) + step)
-                      : static_cast<int64_t>(static_cast<uint64_t>(pos) - step);
-      }
+      pos = static_cast<int64_t>(kernels.ramp(run, &gainLeft, &gainRight, v.rampLeftDelta, v.rampRightDelta));
       v.rampLeft = static_cast<int32_t>(std::lrintf(gainLeft * 255.0f * 256.0f));
       v.rampRight = static_cast<int32_t>(std::lrintf(gainRight * 255.0f * 256.0f));
       v.rampFramesLeft -= pass;
@@ -153,19 +187,12 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames) {
         v.rampLeft = v.leftLevel * 256;
         v.rampRight = v.rightLevel * 256;
       }
+    } else if (kernels.skipSilent && v.leftLevel == 0 && v.rightLevel == 0) {
+      // Adding zero products changes no sum (a sum of the buffer is never
+      // -0), so a silent voice is only moved on.
+      pos = static_cast<int64_t>(static_cast<uint64_t>(pos) + static_cast<uint64_t>(pass) * delta);
     } else {
-      const float left = static_cast<float>(v.leftLevel);
-      const float right = static_cast<float>(v.rightLevel);
-      for (int32_t i = 0; i < pass; ++i) {
-        const int32_t at = static_cast<int32_t>(pos >> 32);
-        const float s0 = data[at], s1 = data[at + 1];
-        const float t = static_cast<float>(static_cast<uint32_t>(pos) >> 1) * 4.656612873077392578125e-10f;
-        const float s = s0 + t * (s1 - s0);
-        out[2 * i] += s * left / 255.0f;
-        out[2 * i + 1] += s * right / 255.0f;
-        pos = forward ? static_cast<int64_t>(static_cast<uint64_t>(pos) + step)
-                      : static_cast<int64_t>(static_cast<uint64_t>(pos) - step);
-      }
+      pos = static_cast<int64_t>(kernels.plain(run, static_cast<float>(v.leftLevel), static_cast<float>(v.rightLevel)));
     }
     done += pass;
 
@@ -173,6 +200,46 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames) {
   }
   v.position = static_cast<int32_t>(pos >> 32);
   v.fraction = static_cast<uint32_t>(pos);
+}
+
+// The processor's fastest loops, or the ones a test or benchmark chose.
+const MixKernels* kernels_for(MixPath path) {
+  switch (path) {
+    case MixPath::Scalar:
+      return &mixScalarKernels;
+    case MixPath::Portable:
+      return &mixPortableKernels;
+#ifdef VANTOR_MIX_X86
+    case MixPath::Sse2:
+      return &mixSse2Kernels;
+    case MixPath::Avx2:
+      return cpu_has_avx2() ? &mixAvx2Kernels : nullptr;
+    case MixPath::Avx512:
+      return cpu_has_avx512() ? &mixAvx512Kernels : nullptr;
+#endif
+    default:
+      return nullptr;
+  }
+}
+
+MixPath best_path() {
+#ifdef VANTOR_MIX_X86
+  if (kernels_for(MixPath::Avx512)) return MixPath::Avx512;
+  if (kernels_for(MixPath::Avx2)) return MixPath::Avx2;
+  return MixPath::Sse2;
+#else
+  return MixPath::Portable;
+#endif
+}
+
+struct ActivePath {
+  std::atomic<const MixKernels*> kernels;
+  std::atomic<MixPath> path;
+};
+
+ActivePath& active() {
+  static ActivePath a{kernels_for(best_path()), best_path()};
+  return a;
 }
 
 }  // namespace
@@ -186,6 +253,7 @@ void mix_set_rate() {
 
 void mix_voices(float* buffer, int32_t frames) {
   if (frames <= 0 || !buffer) return;
+  const MixKernels& kernels = *active().kernels.load(std::memory_order_relaxed);
   for (int i = 0; i < XM_MIXED_VOICES; ++i) {
     MixVoice& v = voices[i];
     if (!v.sample) continue;
@@ -196,25 +264,40 @@ void mix_voices(float* buffer, int32_t frames) {
       v.fraction = 0;
       continue;
     }
-    mix_voice(v, buffer, frames);
+    mix_voice(v, buffer, frames, kernels);
   }
 }
 
 void mix_to_pcm16(int16_t* destination, const float* source, int32_t frames) {
   if (frames <= 0 || !destination || !source) return;
-  const int64_t count = 2 * static_cast<int64_t>(frames);
-  for (int64_t i = 0; i < count; ++i) {
-    const float x = source[i];
-    int16_t value;
-    if (x >= 32767.0f) {
-      value = 32767;
-    } else if (x <= -32768.0f) {
-      value = -32768;
-    } else if (x == x) {
-      value = static_cast<int16_t>(std::lrintf(x));  // ties to even
-    } else {
-      value = 0;
-    }
-    destination[i] = value;
+  active().kernels.load(std::memory_order_relaxed)->pcm16(destination, source, 2 * static_cast<int64_t>(frames));
+}
+
+bool mix_use_path(MixPath path) {
+  if (path == MixPath::Best) path = best_path();
+  const MixKernels* k = kernels_for(path);
+  if (!k) return false;
+  active().kernels.store(k, std::memory_order_relaxed);
+  active().path.store(path, std::memory_order_relaxed);
+  return true;
+}
+
+MixPath mix_path() { return active().path.load(std::memory_order_relaxed); }
+
+const char* mix_path_name(MixPath path) {
+  switch (path) {
+    case MixPath::Best:
+      return "best";
+    case MixPath::Scalar:
+      return "scalar";
+    case MixPath::Portable:
+      return "portable";
+    case MixPath::Sse2:
+      return "sse2";
+    case MixPath::Avx2:
+      return "avx2";
+    case MixPath::Avx512:
+      return "avx512";
   }
+  return "?";
 }

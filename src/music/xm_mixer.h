@@ -21,3 +21,16 @@ void mix_voices(float* buffer, int32_t frames);
 // Rounds 2 x frames floats to the nearest integer (ties to even), limits
 // them to -32768..32767 and stores them. Nothing for frames <= 0 or null.
 void mix_to_pcm16(int16_t* destination, const float* source, int32_t frames);
+
+// The code that mixes. Best, the default, is the fastest this processor
+// runs; every path gives the same bits. Scalar is the plain frame-by-frame
+// reference; Portable is the same without vectors, for other processors.
+enum class MixPath : int { Best, Scalar, Portable, Sse2, Avx2, Avx512 };
+
+// Chooses the path for all later mixing, for tests and benchmarks that
+// compare them. Returns false, changing nothing, when this processor or
+// build lacks it. Not to be called while another thread mixes.
+bool mix_use_path(MixPath path);
+// The path in use (never Best).
+MixPath mix_path();
+const char* mix_path_name(MixPath path);

@@ -1,0 +1,141 @@
+// Sixteen frames at a time with AVX-512 (F and BW): the AVX2 loops one size
+// up, with the last frames of a run done by masked vectors as well.
+// Compiled for AVX-512 alone and only called when the processor has it.
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12's own AVX-512 headers trip this warning on their undefined vectors.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+
+#include "music/xm_mix_kernels.h"
+
+namespace {
+
+// Frames 0..7 and 8..15 as 64-bit lanes.
+struct Positions {
+  __m512i a, b;
+};
+
+inline Positions start_positions(uint64_t p, uint64_t d) {
+  const auto at = [p, d](uint64_t k) { return static_cast<long long>(p + k * d); };
+  return Positions{_mm512_setr_epi64(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)),
+                   _mm512_setr_epi64(at(8), at(9), at(10), at(11), at(12), at(13), at(14), at(15))};
+}
+
+// Both interpolation samples of sixteen frames, each pair as one 32-bit
+// value. While the frames lie within 63 sample frames of each other (a step
+// up to about four frames) they are picked from two plain loads by a word
+// permute; a gather, far slower here, only serves faster voices and the
+// last frames of a sample.
+inline __m512i sample_pairs(const MixRun& run, __m512i index, uint64_t position, int32_t valid) {
+  const int64_t first = static_cast<int32_t>(position >> 32);
+  const int64_t last = static_cast<int32_t>((position + static_cast<uint64_t>(valid - 1) * run.delta) >> 32);
+  const int64_t low = first < last ? first : last;
+  const int64_t high = first < last ? last : first;
+  if (high - low < 63 && low >= -8 && low + 64 <= run.readable) {
+    const int16_t* window = run.data + low;
+    const __m512i a = _mm512_loadu_si512(window);
+    const __m512i b = _mm512_loadu_si512(window + 32);
+    const __m512i offset = _mm512_sub_epi32(index, _mm512_set1_epi32(static_cast<int32_t>(low)));
+    // Word k of the pair is frame offset + k.
+    const __m512i words = _mm512_or_si512(offset, _mm512_slli_epi32(_mm512_add_epi32(offset, _mm512_set1_epi32(1)), 16));
+    return _mm512_permutex2var_epi16(a, words, b);
+  }
+  return _mm512_i32gather_epi32(index, run.data, 2);
+}
+
+// The interpolated values of the first `valid` frames; the lanes after them
+// read frame 0's samples again, so that no lane reads outside the sample.
+inline __m512 interpolate(const MixRun& run, const Positions& p, uint64_t position, int32_t valid) {
+  const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+  const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+  __m512i index = _mm512_permutex2var_epi32(p.a, odd, p.b);
+  if (valid < 16) {
+    const auto lanes = static_cast<__mmask16>((1u << valid) - 1);
+    index = _mm512_mask_blend_epi32(lanes, _mm512_set1_epi32(static_cast<int32_t>(position >> 32)), index);
+  }
+  const __m512i fraction = _mm512_permutex2var_epi32(p.a, even, p.b);
+  const __m512i pairs = sample_pairs(run, index, position, valid);
+  const __m512 s0 = _mm512_cvtepi32_ps(_mm512_srai_epi32(_mm512_slli_epi32(pairs, 16), 16));
+  const __m512 s1 = _mm512_cvtepi32_ps(_mm512_srai_epi32(pairs, 16));
+  const __m512 t = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_srli_epi32(fraction, 1)),
+                                 _mm512_set1_ps(4.656612873077392578125e-10f));
+  return _mm512_add_ps(s0, _mm512_mul_ps(t, _mm512_sub_ps(s1, s0)));
+}
+
+// Adds v to the 32 floats of 16 frames at out, or to those of the first
+// `valid` frames.
+inline void add_to(float* out, __m512 first, __m512 second, int32_t valid) {
+  if (valid == 16) {
+    _mm512_storeu_ps(out, _mm512_add_ps(_mm512_loadu_ps(out), first));
+    _mm512_storeu_ps(out + 16, _mm512_add_ps(_mm512_loadu_ps(out + 16), second));
+    return;
+  }
+  const uint32_t floats = static_cast<uint32_t>(2 * valid);
+  const auto low = static_cast<__mmask16>(floats >= 16 ? 0xFFFFu : (1u << floats) - 1);
+  const auto high = static_cast<__mmask16>(floats <= 16 ? 0u : (1u << (floats - 16)) - 1);
+  _mm512_mask_storeu_ps(out, low, _mm512_add_ps(_mm512_maskz_loadu_ps(low, out), first));
+  _mm512_mask_storeu_ps(out + 16, high, _mm512_add_ps(_mm512_maskz_loadu_ps(high, out + 16), second));
+}
+
+// Which sides need their own division: equal levels share one, and a side
+// at level 0 adds nothing (its products are zeros, which change no sum).
+enum class Sides { Both, Same, LeftOnly, RightOnly };
+
+uint64_t plain(const MixRun& run, float left, float right) {
+  const Sides sides = left == right ? Sides::Same
+                      : right == 0.0f ? Sides::LeftOnly
+                      : left == 0.0f  ? Sides::RightOnly
+                                      : Sides::Both;
+  uint64_t position = run.position;
+  Positions p = start_positions(position, run.delta);
+  const __m512i advance = _mm512_set1_epi64(static_cast<long long>(16 * run.delta));
+  const __m512 gainLeft = _mm512_set1_ps(left), gainRight = _mm512_set1_ps(right);
+  const __m512 divisor = _mm512_set1_ps(255.0f);
+  const __m512i interleaveFirst = _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+  const __m512i interleaveSecond = _mm512_setr_epi32(8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+  for (int32_t i = 0; i < run.frames; i += 16) {
+    const int32_t valid = run.frames - i < 16 ? run.frames - i : 16;
+    const __m512 s = interpolate(run, p, position, valid);
+    p.a = _mm512_add_epi64(p.a, advance);
+    p.b = _mm512_add_epi64(p.b, advance);
+    position += 16 * run.delta;
+    __m512 l = _mm512_setzero_ps(), r = _mm512_setzero_ps();
+    if (sides != Sides::RightOnly) l = _mm512_div_ps(_mm512_mul_ps(s, gainLeft), divisor);
+    if (sides == Sides::Same) r = l;
+    if (sides == Sides::Both || sides == Sides::RightOnly) r = _mm512_div_ps(_mm512_mul_ps(s, gainRight), divisor);
+    add_to(run.out + 2 * i, _mm512_permutex2var_ps(l, interleaveFirst, r), _mm512_permutex2var_ps(l, interleaveSecond, r),
+           valid);
+  }
+  return run.position + static_cast<uint64_t>(run.frames) * run.delta;
+}
+
+uint64_t ramp(const MixRun& run, float* gainLeft, float* gainRight, float deltaLeft, float deltaRight) {
+  constexpr int32_t chunk = 128;
+  alignas(64) float gains[2 * chunk];
+  const __m512i first = _mm512_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7);
+  const __m512i second = _mm512_setr_epi32(8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15);
+  const __m512i advance = _mm512_set1_epi64(static_cast<long long>(16 * run.delta));
+  uint64_t position = run.position;
+  for (int32_t from = 0; from < run.frames; from += chunk) {
+    const int32_t count = run.frames - from < chunk ? run.frames - from : chunk;
+    mix_ramp_gains(gains, count, gainLeft, gainRight, deltaLeft, deltaRight);
+    for (int32_t k = 2 * count; k < 2 * chunk; ++k) gains[k] = 0.0f;
+    Positions p = start_positions(position, run.delta);
+    for (int32_t i = 0; i < count; i += 16) {
+      const int32_t valid = count - i < 16 ? count - i : 16;
+      const __m512 s = interpolate(run, p, position, valid);
+      p.a = _mm512_add_epi64(p.a, advance);
+      p.b = _mm512_add_epi64(p.b, advance);
+      position += 16 * run.delta;
+      const float* g = gains + 2 * i;
+      add_to(run.out + 2 * (from + i), _mm512_mul_ps(_mm512_permutexvar_ps(first, s), _mm512_load_ps(g)),
+             _mm512_mul_ps(_mm512_permutexvar_ps(second, s), _mm512_load_ps(g + 16)), valid);
+    }
+  }
+  return run.position + static_cast<uint64_t>(run.frames) * run.delta;
+}
+
+}  // namespace
+
+const MixKernels mixAvx512Kernels{plain, ramp, mix_pcm16_sse2, true};
