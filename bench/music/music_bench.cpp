@@ -1,7 +1,9 @@
 // Renders modules for 60 seconds through the block filler, the path of
-// xm-render and of live playback: the largest modules of the fetched corpus
-// (scripts/fetch-xm-corpus.sh) and a built module keeping 32 channels busy.
-// Reports milliseconds per 60-second render and the realtime factor.
+// xm-render and of live playback: every module of the fetched corpus
+// (scripts/fetch-xm-corpus.sh) and a built module keeping 32 channels busy,
+// each with the processor's fastest mixing code and with the plain scalar
+// reference. Reports milliseconds per 60-second render and the realtime
+// factor, then a table of both paths side by side with their ratio.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
 #include "music/xm_loader.h"
+#include "music/xm_mixer.h"
 #include "xm_writer.h"
 
 namespace fs = std::filesystem;
@@ -56,7 +59,11 @@ std::vector<uint8_t> busy_module() {
   return build(m);
 }
 
-void render(benchmark::State& state, XmSong* song) {
+void render(benchmark::State& state, XmSong* song, MixPath path) {
+  if (!mix_use_path(path)) {
+    state.SkipWithError("this processor cannot run the path");
+    return;
+  }
   MixOutput out{};
   if (!mix_output_init(&out, song)) {
     state.SkipWithError("out of memory");
@@ -70,51 +77,96 @@ void render(benchmark::State& state, XmSong* song) {
     benchmark::DoNotOptimize(out.pcmBuffer[0]);
   }
   mix_output_release(&out);
+  mix_use_path(MixPath::Best);
   state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(seconds) * static_cast<double>(state.iterations()),
                                                     benchmark::Counter::kIsRate);
 }
 
-void render_file(benchmark::State& state, const std::string& path) {
+void render_file(benchmark::State& state, const std::string& path, MixPath mixer) {
   music_use_stdio_files();
   SongPtr song(xm_load(path.c_str(), nullptr));
   if (!song) {
     state.SkipWithError(xm_last_error());
     return;
   }
-  render(state, song.get());
+  render(state, song.get(), mixer);
 }
 
-void render_busy(benchmark::State& state) {
+void render_busy(benchmark::State& state, MixPath mixer) {
   SongPtr song = load_bytes(busy_module());
   if (!song) {
     state.SkipWithError(xm_last_error());
     return;
   }
-  render(state, song.get());
+  render(state, song.get(), mixer);
+}
+
+// Keeps each render's time per benchmark name for the closing table: the
+// shortest of the repetitions, the one least disturbed by other work.
+class TableReporter : public benchmark::ConsoleReporter {
+ public:
+  std::vector<std::pair<std::string, double>> times;  // name, CPU ms per render
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& r : runs) {
+      if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
+      const std::string name = r.run_name.function_name;
+      auto known = std::find_if(times.begin(), times.end(), [&](const auto& t) { return t.first == name; });
+      if (known == times.end()) {
+        times.emplace_back(name, r.GetAdjustedCPUTime());
+      } else if (r.GetAdjustedCPUTime() < known->second) {
+        known->second = r.GetAdjustedCPUTime();
+      }
+    }
+  }
+};
+
+void print_table(const TableReporter& reporter, const char* fastName) {
+  std::printf("\n%-52s %12s %12s %7s\n", "60 s rendered (CPU ms)", "scalar", fastName, "ratio");
+  double scalarSum = 0, fastSum = 0;
+  for (const auto& [name, ms] : reporter.times) {
+    const std::string suffix = "/scalar";
+    if (name.size() < suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+    const std::string module = name.substr(0, name.size() - suffix.size());
+    for (const auto& [other, fastMs] : reporter.times) {
+      if (other != module + "/fast") continue;
+      std::printf("%-52s %12.1f %12.1f %6.2fx\n", module.substr(module.find('/') + 1).c_str(), ms, fastMs, ms / fastMs);
+      scalarSum += ms;
+      fastSum += fastMs;
+    }
+  }
+  if (fastSum > 0) std::printf("%-52s %12.1f %12.1f %6.2fx\n", "all", scalarSum, fastSum, scalarSum / fastSum);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::RegisterBenchmark("render60s/built_32_channels", render_busy)->Unit(benchmark::kMillisecond);
+  // Both paths of one module one after the other, so the table compares
+  // renders made under the same load.
+  auto both = [](const std::string& name, auto fn) {
+    for (auto [suffix, path] : {std::pair{"/scalar", MixPath::Scalar}, std::pair{"/fast", MixPath::Best}}) {
+      benchmark::RegisterBenchmark((name + suffix).c_str(), [fn, path](benchmark::State& s) { fn(s, path); })
+          ->Unit(benchmark::kMillisecond);
+    }
+  };
+  both("render60s/built_32_channels", [](benchmark::State& s, MixPath p) { render_busy(s, p); });
   std::vector<fs::path> files;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(fs::path(VANTOR_SOURCE_DIR) / ".cache/xm-corpus/xm", ec)) {
     if (e.path().extension() == ".xm") files.push_back(e.path());
   }
-  std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
-    return fs::file_size(a) > fs::file_size(b);
-  });
+  std::sort(files.begin(), files.end());
   if (files.empty()) std::fprintf(stderr, "no corpus in .cache/xm-corpus/xm: only the built module is rendered\n");
-  if (files.size() > 5) files.resize(5);
   for (const fs::path& f : files) {
     const std::string path = f.string();
-    benchmark::RegisterBenchmark(("render60s/" + f.filename().string()).c_str(),
-                                 [path](benchmark::State& s) { render_file(s, path); })
-        ->Unit(benchmark::kMillisecond);
+    both("render60s/" + f.filename().string(),
+         [path](benchmark::State& s, MixPath p) { render_file(s, path, p); });
   }
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  TableReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  mix_use_path(MixPath::Best);
+  print_table(reporter, mix_path_name(mix_path()));
   benchmark::Shutdown();
   return 0;
 }
