@@ -1,7 +1,7 @@
 // xm-render: renders an XM module to a 44100 Hz 16-bit stereo WAV file
 // through the same engine, block filler and conversion as live playback.
 //
-//   xm-render IN.xm [-o OUT.wav] [--seconds S] [--rows]
+//   xm-render IN.xm [-o OUT.wav] [--seconds S] [--rows] [--mixer PATH]
 //
 // --rows prints "FRAME ORDER ROW" for every row start, FRAME being the output
 // frame at which the row's first tick begins.
@@ -27,16 +27,19 @@
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
 #include "music/xm_loader.h"
+#include "music/xm_mixer.h"
 #include "wav_writer.h"
 
 namespace {
 
 int usage() {
-  std::fputs("usage: xm-render IN.xm [-o OUT.wav] [--seconds S] [--rows]\n"
+  std::fputs("usage: xm-render IN.xm [-o OUT.wav] [--seconds S] [--rows] [--mixer PATH]\n"
              "  renders IN.xm to a 44100 Hz 16-bit stereo WAV file\n"
              "  -o OUT.wav     output file (default: IN with the extension .wav)\n"
              "  --seconds S    length to render, default 60\n"
-             "  --rows         print 'FRAME ORDER ROW' for every row start\n",
+             "  --rows         print 'FRAME ORDER ROW' for every row start\n"
+             "  --mixer PATH   mixing code: best (default), scalar, portable, sse2,\n"
+             "                 avx2 or avx512; every path gives the same output\n",
              stderr);
   return 2;
 }
@@ -73,6 +76,17 @@ void progress(int64_t done, int64_t total) {
   std::fflush(stderr);
 }
 
+bool use_mixer(const char* name) {
+  for (MixPath p : {MixPath::Best, MixPath::Scalar, MixPath::Portable, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
+    if (std::strcmp(name, mix_path_name(p)) != 0) continue;
+    if (mix_use_path(p)) return true;
+    std::fprintf(stderr, "xm-render: this processor or build cannot mix with %s\n", name);
+    return false;
+  }
+  std::fprintf(stderr, "xm-render: unknown mixer %s (best, scalar, portable, sse2, avx2, avx512)\n", name);
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,6 +107,9 @@ int main(int argc, char** argv) {
       if (errno != 0 || end == argv[i] || *end != '\0' || !(seconds > 0.0) || seconds > 86400.0) return usage();
     } else if (std::strcmp(a, "--rows") == 0) {
       rows = true;
+    } else if (std::strcmp(a, "--mixer") == 0) {
+      if (++i >= argc) return usage();
+      if (!use_mixer(argv[i])) return 1;
     } else if (a[0] == '-' && a[1] != '\0') {
       return usage();
     } else {
