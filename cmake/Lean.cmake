@@ -6,7 +6,9 @@
 
 # Called once the targets exist.
 function(vantor_lean_intro)
-  target_link_options(vantor PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+  if(NOT MSVC)
+    target_link_options(vantor PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+  endif()
   if(NOT MINGW)
     return()
   endif()
