@@ -31,18 +31,15 @@ std::atomic<int32_t> playBlock{0};
 // wrapping (after about 6.8 hours at 44100 Hz) does not shift the block the
 // thread believes is playing. Output thread only.
 uint32_t lastDeviceBytes = 0;
-uint32_t bufferBytePosition = 0;
+uint64_t bufferBytePosition = 0;
 
 int32_t block_being_played() {
   const uint32_t bytes = waveDevice->position(device);
   const uint32_t advanced = bytes - lastDeviceBytes;  // modulo 2^32
   lastDeviceBytes = bytes;
-  // 32-bit steps: the position stays below the buffer's size, so the sum
-  // stays below twice that, far from 2^32.
-  const auto bufferBytes = static_cast<uint32_t>(output.bufferFrames) * 4;
-  bufferBytePosition += advanced % bufferBytes;
-  if (bufferBytePosition >= bufferBytes) bufferBytePosition -= bufferBytes;
-  return static_cast<int32_t>(bufferBytePosition / 4 / static_cast<uint32_t>(output.blockFrames));
+  const uint64_t bufferBytes = static_cast<uint64_t>(output.bufferFrames) * 4;
+  bufferBytePosition = (bufferBytePosition + advanced) % bufferBytes;
+  return static_cast<int32_t>(bufferBytePosition / 4 / static_cast<uint64_t>(output.blockFrames));
 }
 
 BlockStamp heard_stamp(XmSong* song) {
