@@ -27,6 +27,8 @@ if [ -x scripts/fetch-xm-corpus.sh ]; then
 fi
 
 status=0
+step "Packages: build and check their contents"
+scripts/check-packages.sh || status=1
 step "Tests: linux (unit and end-to-end)"
 ctest --preset linux -j "$jobs" || status=1
 step "Tests: asan"

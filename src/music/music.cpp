@@ -16,13 +16,16 @@ const XmWaveDevice platformWaveDevice = {
     [](void* device) { return platform::wave_position(device); },
     [](void* device) { platform::wave_close(device); },
     [] { platform::raise_thread_priority(); },
+    [](void (*body)()) { return platform::thread_start(body); },
+    [](void* thread) { platform::thread_join(thread); },
+    [](uint32_t milliseconds) { platform::sleep_milliseconds(milliseconds); },
 };
 
 constexpr char moduleName[] = "2.xm";
 
 }  // namespace
 
-bool music_module_path(const std::string& folder, char* path, std::size_t capacity) {
+bool music_module_path(std::string_view folder, char* path, std::size_t capacity) {
   if (capacity > 0) path[0] = '\0';
   const std::size_t needed = folder.size() + sizeof(moduleName);  // sizeof counts the terminator
   if (folder.empty() || needed > capacity) return false;
@@ -34,8 +37,10 @@ bool music_module_path(const std::string& folder, char* path, std::size_t capaci
 XmSong* music_start() {
   music_use_stdio_files();
   xm_set_wave_device(&platformWaveDevice);
+  char folder[musicPathCapacity];
   char path[musicPathCapacity];
-  if (!music_module_path(platform::executable_folder(), path, sizeof path)) return nullptr;
+  if (!platform::executable_folder(folder, sizeof folder)) return nullptr;
+  if (!music_module_path(folder, path, sizeof path)) return nullptr;
   XmSong* song = xm_load(path, nullptr);
   xm_play(song);
   return song;

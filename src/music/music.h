@@ -3,7 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 #include "music/xm_types.h"
 
@@ -28,7 +28,7 @@ constexpr std::size_t musicPathCapacity = 4096;
 // Writes `folder` (with its trailing separator) followed by "2.xm" into
 // `path`. False, with `path` left empty, when the folder is empty or the whole
 // path and its terminator would not fit in `capacity` bytes.
-bool music_module_path(const std::string& folder, char* path, std::size_t capacity);
+bool music_module_path(std::string_view folder, char* path, std::size_t capacity);
 
 // Installs the callbacks and the platform's wave device, loads "2.xm" beside
 // the executable and starts it. The song, or null when there is no module

@@ -1,7 +1,6 @@
 #include "music/xm_loader.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,10 +11,37 @@ namespace {
 
 thread_local char lastError[192];
 
+// Records why loading failed. The reasons hold integers only ("%d", "%u"),
+// so a few lines format them: the runtime's formatter would bring its
+// floating-point conversions into every executable that loads a module.
 bool fail(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vsnprintf(lastError, sizeof lastError, format, args);
+  char* out = lastError;
+  char* const end = lastError + sizeof lastError - 1;  // the terminator's byte
+  for (const char* f = format; *f && out < end; ++f) {
+    if (f[0] != '%' || (f[1] != 'd' && f[1] != 'u')) {
+      *out++ = *f;
+      continue;
+    }
+    ++f;
+    uint32_t magnitude = 0;
+    if (*f == 'd') {
+      const int value = va_arg(args, int);
+      magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+      if (value < 0) *out++ = '-';
+    } else {
+      magnitude = va_arg(args, unsigned);
+    }
+    char digits[10];
+    int count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    while (count > 0 && out < end) *out++ = digits[--count];
+  }
+  *out = '\0';
   va_end(args);
   return false;
 }

@@ -1,8 +1,6 @@
 #include "music/xm_output.h"
 
 #include <atomic>
-#include <chrono>
-#include <thread>
 
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
@@ -18,8 +16,7 @@ const XmWaveDevice* waveDevice = nullptr;
 XmSong* currentSong = nullptr;
 MixOutput output{};
 void* device = nullptr;
-std::thread thread;
-bool threadStarted = false;
+void* thread = nullptr;  // the output thread's handle while it runs
 
 // The three flags: stopRequested is written by the controller, mixing and
 // threadDone by the output thread.
@@ -66,7 +63,7 @@ void output_thread() {
       playBlock.store(next == output.blockCount ? 0 : next, std::memory_order_release);
       mixing.store(0, std::memory_order_release);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waveDevice->sleep(5);
   }
   threadDone.store(1, std::memory_order_release);
 }
@@ -76,12 +73,10 @@ bool xm_stop(XmSong* song) {
   stopRequested.store(1, std::memory_order_release);
   while (mixing.load(std::memory_order_acquire)) {
   }
-  if (threadStarted) {
-    while (!threadDone.load(std::memory_order_acquire)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    thread.join();
-    threadStarted = false;
+  if (thread) {
+    while (!threadDone.load(std::memory_order_acquire)) waveDevice->sleep(10);
+    waveDevice->joinThread(thread);
+    thread = nullptr;
   }
   // The device goes before the buffers it plays from.
   if (device) {
@@ -124,15 +119,13 @@ bool xm_play(XmSong* song) {
 
   stopRequested.store(0, std::memory_order_release);
   threadDone.store(0, std::memory_order_release);
-  try {
-    thread = std::thread(output_thread);
-  } catch (...) {
+  thread = waveDevice->startThread(output_thread);
+  if (!thread) {
     // No thread, no refills: rather silence than the same two seconds for ever.
     threadDone.store(1, std::memory_order_release);
     xm_stop(song);
     return false;
   }
-  threadStarted = true;
   return true;
 }
 

@@ -13,8 +13,9 @@
 #include "music/xm_types.h"
 
 // The device the output plays through: a buffer of 16-bit stereo frames that
-// it repeats endlessly, and the bytes it has played so far. music_start
-// installs the platform's device; tests install their own.
+// it repeats endlessly, the bytes it has played so far, and the thread that
+// keeps it filled. music_start installs the platform's device; tests install
+// their own.
 struct XmWaveDevice {
   void* (*open)(int32_t rate);  // null when no device can be opened
   bool (*prepare)(void* device, void* buffer, uint32_t bytes);
@@ -22,6 +23,11 @@ struct XmWaveDevice {
   uint32_t (*position)(void* device);  // bytes played, wrapping at 2^32
   void (*close)(void* device);         // stop at once, release, close
   void (*raisePriority)();             // on the output thread; may be null
+  // The output thread runs on the platform's own threads: a handle from
+  // startThread (null when none can be started) is joined once.
+  void* (*startThread)(void (*body)());
+  void (*joinThread)(void* thread);
+  void (*sleep)(uint32_t milliseconds);  // suspends the calling thread
 };
 
 // Installs the device for the next xm_play (null: none, so xm_play fails to

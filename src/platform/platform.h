@@ -5,6 +5,7 @@
 // sees <windows.h> or SDL. Handles are opaque pointers owned by the backend.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,10 +26,11 @@ void show_failure_message(const char* text);
 // The executable's own module handle (null where the platform has none).
 void* module_instance();
 
-// Folder that holds the running executable, with a trailing separator, or an
-// empty string when it cannot be determined or does not fit the platform's
-// path limit.
-std::string executable_folder();
+// Writes the folder that holds the running executable, with a trailing
+// separator, into `folder`. False, leaving an empty string, when it cannot be
+// determined, does not fit the platform's path limit, or does not fit in
+// `capacity` bytes with its terminator.
+bool executable_folder(char* folder, std::size_t capacity);
 
 // --- Window and OpenGL context ----------------------------------------------
 
@@ -115,5 +117,18 @@ void wave_close(void* device);
 // Raises the calling thread to the highest priority the platform grants (the
 // output thread must never fall a whole buffer behind the device).
 void raise_thread_priority();
+
+// --- Threads -------------------------------------------------------------------
+
+// Runs `body` on a new thread. An opaque handle for thread_join, or null when
+// no thread can be started.
+void* thread_start(void (*body)());
+
+// Waits until the thread has returned from its body, then releases the
+// handle. Null is ignored.
+void thread_join(void* thread);
+
+// Suspends the calling thread for about `ms` milliseconds.
+void sleep_milliseconds(std::uint32_t ms);
 
 }  // namespace platform

@@ -1,7 +1,5 @@
 #include "shell/title.h"
 
-#include <cmath>
-#include <cstdio>
 
 #include "platform/platform.h"
 
@@ -11,7 +9,47 @@ FpsCounter fpsCounter;
 
 FpsCounter& title_counter() { return fpsCounter; }
 
-int floor_to_int(float value) { return static_cast<int>(std::floor(value)); }
+int floor_to_int(float value) {
+  // Truncation, one lower for negative non-integers: the runtime's floor
+  // would be linked in for a few calls a frame.
+  const int truncated = static_cast<int>(value);
+  return static_cast<float>(truncated) > value ? truncated - 1 : truncated;
+}
+
+namespace {
+
+// Appends to a caption that never runs past `end` (one byte is kept for the
+// terminator). Integers only: the caption needs no general formatter, and the
+// runtime's brings its floating-point conversions with it.
+struct CaptionWriter {
+  char* next;
+  char* end;
+
+  void put(char c) {
+    if (next < end - 1) *next++ = c;
+  }
+  void put(const char* text) {
+    while (*text) put(*text++);
+  }
+  // At least `digits` digits, zero-padded after any sign, like "%0*d".
+  void put(int value, int digits) {
+    char reversed[12];
+    int count = 0;
+    auto magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    do {
+      reversed[count++] = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) {
+      put('-');
+      --digits;
+    }
+    for (int pad = count; pad < digits; ++pad) put('0');
+    while (count > 0) put(reversed[--count]);
+  }
+};
+
+}  // namespace
 
 void format_title(char (&buffer)[kTitleBufferSize], float t, int framesPerSecond) {
   // Each intermediate is stored in single precision before it is converted.
@@ -21,8 +59,19 @@ void format_title(char (&buffer)[kTitleBufferSize], float t, int framesPerSecond
   const int seconds = floor_to_int(secondsF);
   const float hundredthsF = t * 100.0f;
   const int hundredths = floor_to_int(hundredthsF) % 100;
-  std::snprintf(buffer, kTitleBufferSize, "%s - %02d:%02d:%02d  [%d fps]", kIntroName, minutes,
-                seconds, hundredths, framesPerSecond);
+  // "<name> - %02d:%02d:%02d  [%d fps]"
+  CaptionWriter out{buffer, buffer + kTitleBufferSize};
+  out.put(kIntroName);
+  out.put(" - ");
+  out.put(minutes, 2);
+  out.put(':');
+  out.put(seconds, 2);
+  out.put(':');
+  out.put(hundredths, 2);
+  out.put("  [");
+  out.put(framesPerSecond, 1);
+  out.put(" fps]");
+  *out.next = '\0';
 }
 
 bool count_frame(FpsCounter& counter, float t) {

@@ -201,10 +201,10 @@ TEST(XmLoaderDamage, RejectsModulesThatCannotPlay) {
   expect_rejected(patched(0, {'e'}), "signature");
   expect_rejected(std::vector<uint8_t>(good.begin(), good.begin() + 10), "signature");
   expect_rejected(patched(68, {0, 0}), "channels");
-  expect_rejected(patched(68, {33, 0}), "channels");
+  expect_rejected(patched(68, {33, 0}), "33 channels (1 to 32 are playable)");
   expect_rejected(patched(64, {0, 0}), "song length");
   expect_rejected(patched(64, {1, 1}), "song length");
-  expect_rejected(patched(72, {129, 0}), "instruments");
+  expect_rejected(patched(72, {129, 0}), "129 instruments (at most 128)");
   expect_rejected(patched(70, {1, 1}), "patterns");
   expect_rejected(std::vector<uint8_t>(good.begin(), good.begin() + 200), "header cut short");
   expect_rejected(patched(60, {0xFF, 0xFF, 0, 0}), "header size");
@@ -212,7 +212,7 @@ TEST(XmLoaderDamage, RejectsModulesThatCannotPlay) {
   // A pattern header cut short, a pattern with too many rows, packed data
   // beyond the file.
   expect_rejected(std::vector<uint8_t>(good.begin(), good.begin() + 340), "pattern 0 header");
-  expect_rejected(patched(336 + 5, {0x01, 0x02}), "rows");
+  expect_rejected(patched(336 + 5, {0x01, 0x02}), "pattern 0 has 513 rows (at most 256)");
   ModuleDef packed = basic();
   packed.patterns[0].rawPacked = true;
   packed.patterns[0].packed = {0x80};

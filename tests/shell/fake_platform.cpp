@@ -1,5 +1,7 @@
 #include "fake_platform.h"
 
+#include <cstdio>
+
 #include "platform/platform.h"
 
 FakePlatform& FakePlatform::get() {
@@ -28,7 +30,9 @@ void show_failure_message(const char* text) {
 
 void* module_instance() { return &dummyAddress; }
 
-std::string executable_folder() { return "/nonexistent-folder/"; }
+bool executable_folder(char* folder, std::size_t capacity) {
+  return std::snprintf(folder, capacity, "/nonexistent-folder/") < static_cast<int>(capacity);
+}
 
 int open_window(WindowRecord& record) {
   fake().calls.push_back(record.fullScreen ? "open_window fullscreen" : "open_window windowed");
@@ -94,4 +98,7 @@ bool wave_start(void*) { return false; }
 std::uint32_t wave_position(void*) { return 0; }
 void wave_close(void*) {}
 void raise_thread_priority() {}
+void* thread_start(void (*)()) { return nullptr; }
+void thread_join(void*) {}
+void sleep_milliseconds(std::uint32_t) {}
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 
@@ -22,6 +23,24 @@ TEST(Title, ClockShowsMinutesSecondsAndHundredths) {
   // Minutes are not wrapped into hours.
   EXPECT_EQ(title_for(3600.5f, 60), "Vantor Filigree by Kestrel - 60:00:50  [60 fps]");
   EXPECT_EQ(title_for(0.0f, 0), "Vantor Filigree by Kestrel - 00:00:00  [0 fps]");
+}
+
+TEST(Title, CaptionMatchesThePrintfFormatForEveryCounterValue) {
+  // Far past an hour, negative frame counts and the widest ones.
+  const struct {
+    float t;
+    int fps;
+  } cases[] = {{0.07f, 7}, {599.99f, 1000}, {123456.78f, -12}, {5999999.0f, 2147483647},
+               {5999999.0f, -2147483647 - 1}};
+  for (const auto& c : cases) {
+    const int minutes = floor_to_int(c.t / 60.0f);
+    const int seconds = floor_to_int(c.t - static_cast<float>(minutes) * 60.0f);
+    const int hundredths = floor_to_int(c.t * 100.0f) % 100;
+    char expected[kTitleBufferSize];
+    std::snprintf(expected, sizeof expected, "%s - %02d:%02d:%02d  [%d fps]", kIntroName, minutes, seconds,
+                  hundredths, c.fps);
+    EXPECT_EQ(title_for(c.t, c.fps), expected) << "t " << c.t << ", fps " << c.fps;
+  }
 }
 
 TEST(Title, FloorRoundsTowardMinusInfinity) {

@@ -1,5 +1,8 @@
 #include "fake_wave_device.h"
 
+#include <chrono>
+#include <thread>
+
 namespace soundtest {
 namespace {
 
@@ -43,7 +46,18 @@ void close_device(void* device) {
 
 void raise_priority() { fake.prioritiesRaised.fetch_add(1); }
 
-const XmWaveDevice table = {open_device, prepare_device, start_device, device_position, close_device, raise_priority};
+void* start_thread(void (*body)()) { return fake.failThread ? nullptr : new std::thread(body); }
+
+void join_thread(void* thread) {
+  auto* t = static_cast<std::thread*>(thread);
+  t->join();
+  delete t;
+}
+
+void sleep_for(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+const XmWaveDevice table = {open_device, prepare_device, start_device, device_position,
+                            close_device, raise_priority, start_thread, join_thread, sleep_for};
 
 }  // namespace
 
@@ -51,6 +65,7 @@ FakeWave& fake_wave() { return fake; }
 
 void reset_fake_wave() {
   fake.failOpen = false;
+  fake.failThread = false;
   fake.position.store(0);
   fake.opens.store(0);
   fake.closes.store(0);

@@ -11,6 +11,7 @@ namespace soundtest {
 
 struct FakeWave {
   bool failOpen = false;
+  bool failThread = false;  // the output thread cannot be started
   std::atomic<std::uint32_t> position{0};  // bytes played, set by the test
   std::atomic<int> opens{0}, closes{0}, starts{0}, positionReads{0}, prioritiesRaised{0};
   // What the output prepared, and whether it was started before the first

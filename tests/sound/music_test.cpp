@@ -20,13 +20,19 @@ std::string executableFolder;
 }
 
 namespace platform {
-std::string executable_folder() { return executableFolder; }
+bool executable_folder(char* folder, std::size_t capacity) {
+  const int written = std::snprintf(folder, capacity, "%s", executableFolder.c_str());
+  return written > 0 && written < static_cast<int>(capacity);
+}
 void* wave_open(int rate) { return soundtest::fake_wave_device()->open(rate); }
 bool wave_prepare(void* d, void* b, std::uint32_t n) { return soundtest::fake_wave_device()->prepare(d, b, n); }
 bool wave_start(void* d) { return soundtest::fake_wave_device()->start(d); }
 std::uint32_t wave_position(void* d) { return soundtest::fake_wave_device()->position(d); }
 void wave_close(void* d) { soundtest::fake_wave_device()->close(d); }
 void raise_thread_priority() {}
+void* thread_start(void (*body)()) { return soundtest::fake_wave_device()->startThread(body); }
+void thread_join(void* t) { soundtest::fake_wave_device()->joinThread(t); }
+void sleep_milliseconds(std::uint32_t ms) { soundtest::fake_wave_device()->sleep(ms); }
 }  // namespace platform
 
 namespace {

@@ -196,6 +196,16 @@ TEST_F(Output, DeviceThatCannotOpenLeavesALoadedSilentSong) {
   EXPECT_EQ(xm_get_time(song), 19);
 }
 
+TEST_F(Output, ThreadThatCannotStartLeavesNothingPlaying) {
+  fake_wave().failThread = true;
+  EXPECT_FALSE(xm_play(song));
+  // Started, then stopped and closed at once: no two seconds looping for ever.
+  EXPECT_EQ(fake_wave().starts.load(), 1);
+  EXPECT_EQ(fake_wave().closes.load(), 1);
+  EXPECT_FALSE(fake_wave().playing.load());
+  EXPECT_EQ(xm_get_time(song), 0);
+}
+
 TEST_F(Output, NothingPlaysWithoutFileCallbacksOrADevice) {
   EXPECT_FALSE(xm_play(nullptr));
   xm_set_file_callbacks(nullptr, nullptr, nullptr, nullptr, nullptr);

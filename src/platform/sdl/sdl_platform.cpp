@@ -5,6 +5,7 @@
 #include <SDL_ttf.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
@@ -130,12 +131,15 @@ void show_failure_message(const char* text) {
 
 void* module_instance() { return nullptr; }
 
-std::string executable_folder() {
-  char* base = SDL_GetBasePath();
-  if (!base) return {};
-  std::string folder(base);
+bool executable_folder(char* folder, std::size_t capacity) {
+  if (capacity > 0) folder[0] = '\0';
+  char* base = SDL_GetBasePath();  // ends with the separator
+  if (!base) return false;
+  const std::size_t size = std::strlen(base);
+  const bool fits = size > 0 && size < capacity;
+  if (fits) std::memcpy(folder, base, size + 1);
   SDL_free(base);
-  return folder;
+  return fits;
 }
 
 int open_window(WindowRecord& record) {

@@ -79,13 +79,19 @@ void show_failure_message(const char* text) {
 
 void* module_instance() { return GetModuleHandleA(nullptr); }
 
-std::string executable_folder() {
+bool executable_folder(char* folder, std::size_t capacity) {
+  if (capacity > 0) folder[0] = '\0';
   char path[MAX_PATH];
   const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
   // A cut path names no real folder.
-  if (length == 0 || length >= MAX_PATH) return {};
+  if (length == 0 || length >= MAX_PATH) return false;
   PathRemoveFileSpecA(path);
-  return std::string(path) + "\\";
+  const auto size = static_cast<std::size_t>(lstrlenA(path));
+  if (size + 2 > capacity) return false;  // the separator and the terminator
+  CopyMemory(folder, path, size);
+  folder[size] = '\\';
+  folder[size + 1] = '\0';
+  return true;
 }
 
 int open_window(WindowRecord& record) {
@@ -200,5 +206,3 @@ void* gl_proc_address(const char* name) {
 }
 
 }  // namespace platform
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return vantor_main(); }
