@@ -43,7 +43,11 @@ extern const MixKernels mixPortableKernels;
 #define VANTOR_MIX_X86 1
 extern const MixKernels mixSse2Kernels;
 extern const MixKernels mixAvx2Kernels;
+#if defined(__x86_64__) || defined(_M_X64)
+// 64-bit builds only: the 32-bit intro is kept small, and AVX2 serves it.
+#define VANTOR_MIX_AVX512 1
 extern const MixKernels mixAvx512Kernels;
+#endif
 // The wider sets convert with this one: the conversion is a small share.
 void mix_pcm16_sse2(int16_t* destination, const float* source, int64_t count);
 #endif

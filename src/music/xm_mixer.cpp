@@ -8,8 +8,12 @@
 #include "music/xm_mix_kernels.h"
 #include "music/xm_types.h"
 
+#ifdef VANTOR_MIX_X86
 #if defined(_MSC_VER) && !defined(__clang__)
 #include <intrin.h>
+#else
+#include <cpuid.h>
+#endif
 #endif
 
 int32_t rampFrames = 128;
@@ -19,36 +23,48 @@ float invMixRate = 1.0f / 44100.0f;
 namespace {
 
 #ifdef VANTOR_MIX_X86
-// Whether the processor (and the system, which must save the wider
-// registers) runs the AVX2 or AVX-512 (F and BW) loops.
-#if defined(_MSC_VER) && !defined(__clang__)
-struct CpuRegisters {
-  int r[4];
-  int operator[](int i) const { return r[i]; }
+// Whether the processor has the instructions and the system saves the
+// registers they use (XCR0: 0x6 the vector registers, 0xE6 with AVX-512's).
+// Asked directly: the compiler's own check brings 5 KB of tables along.
+struct Cpuid {
+  uint32_t a, b, c, d;
 };
-CpuRegisters cpu_info(int leaf) {
-  CpuRegisters c{};
-  __cpuidex(c.r, leaf, 0);
-  return c;
-}
-uint64_t enabled_state() { return (cpu_info(1)[2] & (1 << 27)) ? _xgetbv(0) : 0; }
+
+Cpuid cpuid(uint32_t leaf) {
+  Cpuid r{};
+#if defined(_MSC_VER) && !defined(__clang__)
+  int x[4];
+  __cpuidex(x, static_cast<int>(leaf), 0);
+  r = Cpuid{static_cast<uint32_t>(x[0]), static_cast<uint32_t>(x[1]), static_cast<uint32_t>(x[2]),
+            static_cast<uint32_t>(x[3])};
+#else
+  __cpuid_count(leaf, 0, r.a, r.b, r.c, r.d);
 #endif
+  return r;
+}
+
+bool system_saves(uint64_t state) {
+  if (!(cpuid(1).c & (1u << 27))) return false;  // no XGETBV
+#if defined(_MSC_VER) && !defined(__clang__)
+  const uint64_t enabled = _xgetbv(0);
+#else
+  uint32_t lo, hi;
+  __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+  const uint64_t enabled = uint64_t{hi} << 32 | lo;
+#endif
+  return (enabled & state) == state;
+}
 
 bool cpu_has_avx2() {
-#if defined(_MSC_VER) && !defined(__clang__)
-  return (enabled_state() & 0x6) == 0x6 && (cpu_info(7)[1] & (1 << 5));
-#else
-  return __builtin_cpu_supports("avx2");
-#endif
+  return cpuid(0).a >= 7 && (cpuid(1).c & (1u << 28)) && (cpuid(7).b & (1u << 5)) && system_saves(0x6);
 }
 
+#ifdef VANTOR_MIX_AVX512
 bool cpu_has_avx512() {
-#if defined(_MSC_VER) && !defined(__clang__)
-  return (enabled_state() & 0xE6) == 0xE6 && (cpu_info(7)[1] & (1 << 16)) && (cpu_info(7)[1] & (1 << 30));
-#else
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-#endif
+  const uint32_t features = cpuid(0).a >= 7 ? cpuid(7).b : 0;
+  return (features & (1u << 16)) && (features & (1u << 30)) && system_saves(0xE6);  // F and BW
 }
+#endif
 #endif
 
 constexpr int64_t one = int64_t{1} << 32;  // one frame in 32.32
@@ -214,6 +230,8 @@ const MixKernels* kernels_for(MixPath path) {
       return &mixSse2Kernels;
     case MixPath::Avx2:
       return cpu_has_avx2() ? &mixAvx2Kernels : nullptr;
+#endif
+#ifdef VANTOR_MIX_AVX512
     case MixPath::Avx512:
       return cpu_has_avx512() ? &mixAvx512Kernels : nullptr;
 #endif
@@ -232,14 +250,18 @@ MixPath best_path() {
 #endif
 }
 
-struct ActivePath {
-  std::atomic<const MixKernels*> kernels;
-  std::atomic<MixPath> path;
-};
+// Chosen on first use; both start out constant, so no thread can see them
+// half made.
+std::atomic<const MixKernels*> activeKernels{nullptr};
+std::atomic<MixPath> activePath{MixPath::Best};
 
-ActivePath& active() {
-  static ActivePath a{kernels_for(best_path()), best_path()};
-  return a;
+const MixKernels& kernels_in_use() {
+  const MixKernels* k = activeKernels.load(std::memory_order_relaxed);
+  if (!k) {
+    mix_use_path(MixPath::Best);
+    k = activeKernels.load(std::memory_order_relaxed);
+  }
+  return *k;
 }
 
 }  // namespace
@@ -253,7 +275,7 @@ void mix_set_rate() {
 
 void mix_voices(float* buffer, int32_t frames) {
   if (frames <= 0 || !buffer) return;
-  const MixKernels& kernels = *active().kernels.load(std::memory_order_relaxed);
+  const MixKernels& kernels = kernels_in_use();
   for (int i = 0; i < XM_MIXED_VOICES; ++i) {
     MixVoice& v = voices[i];
     if (!v.sample) continue;
@@ -270,19 +292,22 @@ void mix_voices(float* buffer, int32_t frames) {
 
 void mix_to_pcm16(int16_t* destination, const float* source, int32_t frames) {
   if (frames <= 0 || !destination || !source) return;
-  active().kernels.load(std::memory_order_relaxed)->pcm16(destination, source, 2 * static_cast<int64_t>(frames));
+  kernels_in_use().pcm16(destination, source, 2 * static_cast<int64_t>(frames));
 }
 
 bool mix_use_path(MixPath path) {
   if (path == MixPath::Best) path = best_path();
   const MixKernels* k = kernels_for(path);
   if (!k) return false;
-  active().kernels.store(k, std::memory_order_relaxed);
-  active().path.store(path, std::memory_order_relaxed);
+  activeKernels.store(k, std::memory_order_relaxed);
+  activePath.store(path, std::memory_order_relaxed);
   return true;
 }
 
-MixPath mix_path() { return active().path.load(std::memory_order_relaxed); }
+MixPath mix_path() {
+  kernels_in_use();
+  return activePath.load(std::memory_order_relaxed);
+}
 
 const char* mix_path_name(MixPath path) {
   switch (path) {
