@@ -5,6 +5,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -14,6 +16,7 @@
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
+#include "music/xm_length.h"
 #include "music/xm_loader.h"
 #include "xm_writer.h"
 
@@ -93,6 +96,47 @@ void render_busy(benchmark::State& state) {
   render(state, song.get());
 }
 
+// Song lengths of the whole corpus, against rendering the whole corpus for
+// those lengths (timed once, outside the measured loop): render_share_pct is
+// the length computation's time as a percentage of the render's.
+void register_song_length_benchmarks(const std::vector<fs::path>& files) {
+  benchmark::RegisterBenchmark("song_length/corpus", [files](benchmark::State& state) {
+    music_use_stdio_files();
+    std::vector<SongPtr> songs;
+    for (const fs::path& f : files) {
+      SongPtr song(xm_load(f.string().c_str(), nullptr));
+      if (song) songs.push_back(std::move(song));
+    }
+    if (songs.empty()) {
+      state.SkipWithError("no corpus in .cache/xm-corpus/xm");
+      return;
+    }
+    int64_t audioFrames = 0;
+    const auto renderStart = std::chrono::steady_clock::now();
+    for (const SongPtr& song : songs) {
+      const int64_t frames = xm_song_length(song.get()).frames;
+      audioFrames += frames;
+      MixOutput out{};
+      if (!mix_output_init(&out, song.get())) continue;
+      xm_start_song(song.get());
+      for (int64_t done = 0; done < frames; done += out.blockFrames) mix_fill_block(&out);
+      benchmark::DoNotOptimize(out.pcmBuffer[0]);
+      mix_output_release(&out);
+    }
+    const double renderSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - renderStart).count();
+    for (auto _ : state) {
+      for (const SongPtr& song : songs) benchmark::DoNotOptimize(xm_song_length(song.get()).frames);
+    }
+    state.counters["modules"] = static_cast<double>(songs.size());
+    state.counters["audio_s"] = static_cast<double>(audioFrames) / mixRate;
+    state.counters["render_s"] = renderSeconds;
+    state.counters["render_share_pct"] = benchmark::Counter(
+        renderSeconds / 100.0 * static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  })->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,6 +149,7 @@ int main(int argc, char** argv) {
   std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
     return fs::file_size(a) > fs::file_size(b);
   });
+  register_song_length_benchmarks(files);
   if (files.empty()) std::fprintf(stderr, "no corpus in .cache/xm-corpus/xm: only the built module is rendered\n");
   if (files.size() > 5) files.resize(5);
   for (const fs::path& f : files) {

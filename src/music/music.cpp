@@ -9,15 +9,6 @@
 
 namespace {
 
-const XmWaveDevice platformWaveDevice = {
-    [](int32_t rate) { return platform::wave_open(rate); },
-    [](void* device, void* buffer, uint32_t bytes) { return platform::wave_prepare(device, buffer, bytes); },
-    [](void* device) { return platform::wave_start(device); },
-    [](void* device) { return platform::wave_position(device); },
-    [](void* device) { platform::wave_close(device); },
-    [] { platform::raise_thread_priority(); },
-};
-
 constexpr char moduleName[] = "2.xm";
 
 }  // namespace
@@ -33,7 +24,7 @@ bool music_module_path(const std::string& folder, char* path, std::size_t capaci
 
 XmSong* music_start() {
   music_use_stdio_files();
-  xm_set_wave_device(&platformWaveDevice);
+  xm_set_wave_device(music_wave_device());
   char path[musicPathCapacity];
   if (!music_module_path(platform::executable_folder(), path, sizeof path)) return nullptr;
   XmSong* song = xm_load(path, nullptr);

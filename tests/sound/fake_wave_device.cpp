@@ -43,7 +43,8 @@ void close_device(void* device) {
 
 void raise_priority() { fake.prioritiesRaised.fetch_add(1); }
 
-const XmWaveDevice table = {open_device, prepare_device, start_device, device_position, close_device, raise_priority};
+const XmWaveDevice table = {open_device, prepare_device, start_device, device_position, close_device, raise_priority,
+                           nullptr};
 
 }  // namespace
 

@@ -26,6 +26,7 @@ bool wave_prepare(void* d, void* b, std::uint32_t n) { return soundtest::fake_wa
 bool wave_start(void* d) { return soundtest::fake_wave_device()->start(d); }
 std::uint32_t wave_position(void* d) { return soundtest::fake_wave_device()->position(d); }
 void wave_close(void* d) { soundtest::fake_wave_device()->close(d); }
+void wave_pause(void*, bool) {}
 void raise_thread_priority() {}
 }  // namespace platform
 
