@@ -1,5 +1,7 @@
 #include "music/xm_length.h"
 
+#include <cstring>
+
 #include "music/xm_engine.h"
 
 namespace {
@@ -112,9 +114,17 @@ XmSongLength xm_song_length(const XmSong* song, int passes, int64_t capFrames) {
   if (passes < 1) passes = 1;
   const int channelCount = song->channelCount < XM_CHANNELS ? song->channelCount : XM_CHANNELS;
 
-  // Only the position and timing fields of the copy are used; it shares the
-  // song's patterns, read only.
-  XmSong s = *song;
+  // A song of its own with just what sequencing reads: the song may be
+  // playing on the output thread meanwhile, which writes its position fields.
+  XmSong s{};
+  s.patterns = song->patterns;
+  s.patternCount = song->patternCount;
+  s.channelCount = song->channelCount;
+  s.songLength = song->songLength;
+  s.restartPosition = song->restartPosition;
+  std::memcpy(s.orders, song->orders, sizeof s.orders);
+  s.defaultSpeed = song->defaultSpeed;
+  s.defaultBpm = song->defaultBpm;
   s.speed = s.defaultSpeed;
   s.order = s.row = s.tick = 0;
   s.nextOrder = s.nextRow = -1;

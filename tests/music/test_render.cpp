@@ -201,6 +201,7 @@ TEST_F(RenderTest, BadArgumentsPrintUsage) {
   const std::string in = write("a.xm", build(tune()));
   std::string err;
   for (const std::string& args : {std::string(""), in + " --seconds", in + " --seconds abc", in + " --seconds -1",
+                                 in + " --seconds 30000", in + " --loops x", in + " --fade -1", std::string("--info"),
                                  in + " --bogus", in + " " + in, in + " -o"}) {
     EXPECT_EQ(run(args, nullptr, &err), 2) << args;
     EXPECT_NE(err.find("usage: xm-render"), std::string::npos) << args;

@@ -88,11 +88,14 @@ void progress(int64_t done, int64_t total) {
   std::fflush(stderr);
 }
 
+// A WAV file holds at most 4 GiB of samples: about 6.7 hours at 44100 Hz.
+constexpr double maxSeconds = 6 * 3600;
+
 bool parse_seconds(const char* text, double* seconds, bool zeroAllowed) {
   char* end = nullptr;
   errno = 0;
   const double v = std::strtod(text, &end);
-  if (errno != 0 || end == text || *end != '\0' || !(zeroAllowed ? v >= 0.0 : v > 0.0) || v > 86400.0) return false;
+  if (errno != 0 || end == text || *end != '\0' || !(zeroAllowed ? v >= 0.0 : v > 0.0) || v > maxSeconds) return false;
   *seconds = v;
   return true;
 }
