@@ -151,12 +151,15 @@ Outcome play(const char* path, XmSong* song, const std::string& title, const XmS
     return Outcome::deviceFailed;
   }
   lastStatusWidth = 0;
-  bool paused = false;
+  bool paused = false, ending = false;
   Outcome outcome = Outcome::finished;
   for (;;) {
     if (status) show_status(title, song, length, paused);
+    // The block being heard has reached the end; it plays out (20 ms) by the
+    // next look, one wait later.
+    if (ending && !paused) break;
     const int32_t end = playing.endMs.load(std::memory_order_acquire);
-    if (!paused && end >= 0 && xm_get_time(song) >= end) break;
+    ending = end >= 0 && xm_get_time(song) >= end;
     const Key key = terminal_key(50);
     if (key == Key::quit) {
       outcome = Outcome::quit;
