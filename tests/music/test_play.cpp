@@ -1,7 +1,7 @@
 // xm-play from the outside, on a pseudo-terminal, playing into SDL's disk
 // audio driver: what it plays equals xm-render's output, the status line
 // shows the title and a running clock, a song ends by itself at its end,
-// the next file follows, and q quits with 0.
+// the next file follows, space pauses and q quits with 0.
 #include <gtest/gtest.h>
 #include "../common/scratch_folder.h"
 
@@ -50,12 +50,14 @@ std::string slurp(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// From the first frame that is not silent: the device may play silence
-// before the music starts.
+// From the first to the last frame that is not silent: the device plays
+// silence before the music starts and while it is paused.
 std::string sound(const std::string& pcm) {
-  size_t at = 0;
-  while (at + 4 <= pcm.size() && pcm.compare(at, 4, std::string(4, '\0')) == 0) at += 4;
-  return pcm.substr(at);
+  const std::string silence(4, '\0');
+  size_t at = 0, end = pcm.size() / 4 * 4;
+  while (at < end && pcm.compare(at, 4, silence) == 0) at += 4;
+  while (end > at && pcm.compare(end - 4, 4, silence) == 0) end -= 4;
+  return pcm.substr(at, end - at);
 }
 
 struct Player {
@@ -170,7 +172,8 @@ TEST_F(PlayTest, PlaysWhatRenderWritesShowsStatusAndTakesKeys) {
   }
 
   // A file that cannot be played is reported and skipped; then the first
-  // song ends, the second one follows, its status line runs, and q quits.
+  // song ends, the second one follows, its status line runs, space pauses
+  // it and q quits.
   Player player;
   ASSERT_TRUE(player.start({(dir / "missing.xm").string(), first, second}, disk));
   EXPECT_TRUE(player.read_until(
@@ -182,6 +185,9 @@ TEST_F(PlayTest, PlaysWhatRenderWritesShowsStatusAndTakesKeys) {
       << player.screen;
   EXPECT_NE(player.screen.find("missing.xm: "), std::string::npos);
   EXPECT_NE(player.screen.find("\"First tune\", 4 channels, 1 pattern, 1 instrument, 0:01, linear"), std::string::npos)
+      << player.screen;
+  player.type(" ");
+  EXPECT_TRUE(player.read_until([](const std::string& s) { return s.find("]  paused") != std::string::npos; }, 5))
       << player.screen;
   player.type("q");
   EXPECT_EQ(player.wait(10), 0) << player.screen;
