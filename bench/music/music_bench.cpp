@@ -7,6 +7,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -16,6 +18,7 @@
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
+#include "music/xm_length.h"
 #include "music/xm_loader.h"
 #include "music/xm_mixer.h"
 #include "xm_writer.h"
@@ -138,6 +141,49 @@ void print_table(const TableReporter& reporter, const char* fastName) {
   if (fastSum > 0) std::printf("%-52s %12.1f %12.1f %6.2fx\n", "all", scalarSum, fastSum, scalarSum / fastSum);
 }
 
+// Song lengths of the whole corpus, against rendering the whole corpus for
+// those lengths (timed once, outside the measured loop): render_share_pct is
+// the length computation's wall time as a percentage of the render's.
+void register_song_length_benchmarks(const std::vector<fs::path>& files) {
+  benchmark::RegisterBenchmark("song_length/corpus", [files](benchmark::State& state) {
+    music_use_stdio_files();
+    std::vector<SongPtr> songs;
+    for (const fs::path& f : files) {
+      SongPtr song(xm_load(f.string().c_str(), nullptr));
+      if (song) songs.push_back(std::move(song));
+    }
+    if (songs.empty()) {
+      state.SkipWithError("no corpus in .cache/xm-corpus/xm");
+      return;
+    }
+    int64_t audioFrames = 0;
+    const auto renderStart = std::chrono::steady_clock::now();
+    for (const SongPtr& song : songs) {
+      const int64_t frames = xm_song_length(song.get()).frames;
+      audioFrames += frames;
+      MixOutput out{};
+      if (!mix_output_init(&out, song.get())) continue;
+      xm_start_song(song.get());
+      for (int64_t done = 0; done < frames; done += out.blockFrames) mix_fill_block(&out);
+      benchmark::DoNotOptimize(out.pcmBuffer[0]);
+      mix_output_release(&out);
+    }
+    const double renderSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - renderStart).count();
+    const auto lengthStart = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+      for (const SongPtr& song : songs) benchmark::DoNotOptimize(xm_song_length(song.get()).frames);
+    }
+    const double lengthSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - lengthStart).count() /
+        static_cast<double>(state.iterations());
+    state.counters["modules"] = static_cast<double>(songs.size());
+    state.counters["audio_s"] = static_cast<double>(audioFrames) / mixRate;
+    state.counters["render_s"] = renderSeconds;
+    state.counters["render_share_pct"] = 100.0 * lengthSeconds / renderSeconds;
+  })->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,6 +202,7 @@ int main(int argc, char** argv) {
     if (e.path().extension() == ".xm") files.push_back(e.path());
   }
   std::sort(files.begin(), files.end());
+  register_song_length_benchmarks(files);
   if (files.empty()) std::fprintf(stderr, "no corpus in .cache/xm-corpus/xm: only the built module is rendered\n");
   for (const fs::path& f : files) {
     const std::string path = f.string();

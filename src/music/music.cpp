@@ -9,18 +9,6 @@
 
 namespace {
 
-const XmWaveDevice platformWaveDevice = {
-    [](int32_t rate) { return platform::wave_open(rate); },
-    [](void* device, void* buffer, uint32_t bytes) { return platform::wave_prepare(device, buffer, bytes); },
-    [](void* device) { return platform::wave_start(device); },
-    [](void* device) { return platform::wave_position(device); },
-    [](void* device) { platform::wave_close(device); },
-    [] { platform::raise_thread_priority(); },
-    [](void (*body)()) { return platform::thread_start(body); },
-    [](void* thread) { platform::thread_join(thread); },
-    [](uint32_t milliseconds) { platform::sleep_milliseconds(milliseconds); },
-};
-
 constexpr char moduleName[] = "2.xm";
 
 }  // namespace
@@ -36,7 +24,7 @@ bool music_module_path(std::string_view folder, char* path, std::size_t capacity
 
 XmSong* music_start() {
   music_use_stdio_files();
-  xm_set_wave_device(&platformWaveDevice);
+  xm_set_wave_device(music_wave_device());
   char folder[musicPathCapacity];
   char path[musicPathCapacity];
   if (!platform::executable_folder(folder, sizeof folder)) return nullptr;

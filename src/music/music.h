@@ -18,6 +18,10 @@ int32_t music_file_tell(void* stream);
 // read modules use this too, so they load exactly as the intro does.
 void music_use_stdio_files();
 
+// The platform's wave output device, as the intro plays through it.
+struct XmWaveDevice;
+const XmWaveDevice* music_wave_device();
+
 // Longest module path, terminator included, that the glue builds.
 #ifdef _WIN32
 constexpr std::size_t musicPathCapacity = 260;

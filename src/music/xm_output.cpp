@@ -129,6 +129,12 @@ bool xm_play(XmSong* song) {
   return true;
 }
 
+bool xm_pause(XmSong* song, bool paused) {
+  if (!song || song != currentSong || !device || !waveDevice->pause) return false;
+  waveDevice->pause(device, paused);
+  return true;
+}
+
 bool xm_free(XmSong* song) {
   if (!song) return false;
   while (mixing.load(std::memory_order_acquire)) {

@@ -28,6 +28,7 @@ struct XmWaveDevice {
   void* (*startThread)(void (*body)());
   void (*joinThread)(void* thread);
   void (*sleep)(uint32_t milliseconds);  // suspends the calling thread
+  void (*pause)(void* device, bool paused);  // hold or go on; may be null
 };
 
 // Installs the device for the next xm_play (null: none, so xm_play fails to
@@ -39,6 +40,12 @@ void xm_set_wave_device(const XmWaveDevice* device);
 // thread. False for a null song, without installed file callbacks, or when
 // the device cannot be opened (the song then stays loaded and silent).
 bool xm_play(XmSong* song);
+
+// Holds the device where it is (paused) or lets it go on, for a song that
+// is playing. While held, nothing is heard, no block is refilled and the
+// position queries stand still. False when `song` is not playing or the
+// device cannot pause.
+bool xm_pause(XmSong* song, bool paused);
 
 // Stops whatever is playing. False for a null song, else true.
 bool xm_stop(XmSong* song);

@@ -110,6 +110,10 @@ bool wave_start(void* device);
 // Called from the output thread while the device plays.
 std::uint32_t wave_position(void* device);
 
+// Holds the sound where it is (paused) or goes on from there; the position
+// stands still meanwhile.
+void wave_pause(void* device, bool paused);
+
 // Stops the sound at once, releases the prepared buffer and closes the
 // device. Null is ignored.
 void wave_close(void* device);

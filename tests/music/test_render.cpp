@@ -107,10 +107,75 @@ TEST_F(RenderTest, WritesTheBlockFillersOutputAndRowLog) {
   EXPECT_TRUE(file.substr(44) == expected);
 }
 
+// tune() plays rows 0..2 at speed 6 and the rest at speed 3, which it keeps
+// when it starts over: 201 ticks the first time, 192 every time after.
+constexpr uint32_t tuneFrames = 201 * 882, againFrames = 192 * 882;
+
 TEST_F(RenderTest, DefaultOutputNameAndLength) {
   const std::string in = write("song.xm", build(tune()));
   ASSERT_EQ(run(in), 0);
-  EXPECT_EQ(fs::file_size(dir / "song.wav"), 44u + 60u * 44100u * 4u);
+  EXPECT_EQ(fs::file_size(dir / "song.wav"), 44u + tuneFrames * 4u);
+}
+
+TEST_F(RenderTest, SongLengthLoopsSecondsFadeStdoutInfoAndHelp) {
+  const std::string in = write("song.xm", build(tune()));
+  std::string out, err;
+  EXPECT_EQ(run("--help", &out, &err), 0);
+  EXPECT_EQ(out.rfind("usage: xm-render", 0), 0u);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(run("--version", &out), 0);
+  EXPECT_EQ(out.rfind("xm-render ", 0), 0u);
+
+  // One summary line before rendering; one pass, then one more with --loops.
+  const fs::path once = dir / "once.wav", twice = dir / "twice.wav";
+  ASSERT_EQ(run(in + " -o " + once.string(), &out, &err), 0);
+  EXPECT_EQ(err, in + ": \"test module\", 4 channels, 1 pattern, 1 instrument, 0:04, linear\n");
+  ASSERT_EQ(run(in + " --loops 1 -o " + twice.string()), 0);
+  const std::string first = slurp(once), both = slurp(twice);
+  ASSERT_EQ(first.size(), 44u + tuneFrames * 4u);
+  ASSERT_EQ(both.size(), 44u + (tuneFrames + againFrames) * 4u);
+  EXPECT_TRUE(both.compare(44, first.size() - 44, first, 44) == 0);
+  auto u32 = [](const std::string& wav, size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(wav[at]) | static_cast<uint8_t>(wav[at + 1]) << 8 |
+                                 static_cast<uint8_t>(wav[at + 2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(wav[at + 3])) << 24);
+  };
+  EXPECT_EQ(u32(both, 4), 36 + (tuneFrames + againFrames) * 4u);
+
+  // --seconds cuts or extends; the same WAV comes out of standard output.
+  ASSERT_EQ(run(in + " --seconds 0.5 -o -", &out), 0);
+  ASSERT_EQ(out.size(), 44u + 22050u * 4u);
+  EXPECT_EQ(out.compare(44, out.size() - 44, both, 44, out.size() - 44), 0) << "not the file's samples";
+  EXPECT_EQ(u32(out, 40), 22050u * 4u);
+  ASSERT_EQ(run(in + " --seconds 10 -o " + (dir / "long.wav").string()), 0);
+  EXPECT_EQ(fs::file_size(dir / "long.wav"), 44u + 441000u * 4u);
+
+  // --fade scales the last second down to silence, frame by frame.
+  ASSERT_EQ(run(in + " --fade 1 -o " + (dir / "faded.wav").string()), 0);
+  const std::string faded = slurp(dir / "faded.wav");
+  ASSERT_EQ(faded.size(), first.size());
+  auto value = [](const std::string& wav, uint32_t i) {
+    return static_cast<int16_t>(static_cast<uint8_t>(wav[44 + 2 * i]) | static_cast<uint8_t>(wav[45 + 2 * i]) << 8);
+  };
+  const uint32_t fadeStart = tuneFrames - 44100;
+  for (uint32_t frame = 0; frame < tuneFrames; ++frame) {
+    const int64_t left = frame < fadeStart ? 44100 : tuneFrames - frame;
+    for (uint32_t c = 0; c < 2; ++c) {
+      ASSERT_EQ(value(faded, 2 * frame + c), value(first, 2 * frame + c) * left / 44100) << frame;
+    }
+  }
+
+  // --info lists every file, the unreadable ones on standard error, and
+  // fails when any could not be read; --rows cannot share standard output.
+  std::vector<uint8_t> bad = build(tune());
+  bad[0] = 'X';
+  const std::string broken = write("broken.xm", bad);
+  EXPECT_EQ(run("--info " + in + " " + broken + " " + in, &out, &err), 1);
+  const std::string line = in + ": \"test module\", 4 channels, 1 pattern, 1 instrument, 0:04, linear\n";
+  EXPECT_EQ(out, line + line);
+  EXPECT_EQ(err, "xm-render: " + broken + ": not an XM module (wrong signature)\n");
+  EXPECT_EQ(run("--info " + in, &out), 0);
+  EXPECT_EQ(run(in + " --rows -o -", &out, &err), 2);
+  EXPECT_FALSE(fs::exists(dir / "song.wav"));
 }
 
 TEST_F(RenderTest, BadModulesFailWithReasonAndLeaveNothing) {
@@ -136,6 +201,7 @@ TEST_F(RenderTest, BadArgumentsPrintUsage) {
   const std::string in = write("a.xm", build(tune()));
   std::string err;
   for (const std::string& args : {std::string(""), in + " --seconds", in + " --seconds abc", in + " --seconds -1",
+                                 in + " --seconds 30000", in + " --loops x", in + " --fade -1", std::string("--info"),
                                  in + " --bogus", in + " " + in, in + " -o"}) {
     EXPECT_EQ(run(args, nullptr, &err), 2) << args;
     EXPECT_NE(err.find("usage: xm-render"), std::string::npos) << args;

@@ -1,48 +1,18 @@
 #include "xm_writer.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <map>
 
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
 #include "music/xm_loader.h"
+#include "xm_write.h"
 
 namespace xmtest {
 
 namespace {
-
-struct Out {
-  std::vector<uint8_t> b;
-  void u8(uint32_t v) { b.push_back(static_cast<uint8_t>(v)); }
-  void u16(uint32_t v) { u8(v); u8(v >> 8); }
-  void u32(uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); }
-  void text(const char* s, size_t n) {
-    for (size_t i = 0; i < n; ++i) u8(i < std::strlen(s) ? static_cast<uint8_t>(s[i]) : 0);
-  }
-  void zeros(size_t n) { b.insert(b.end(), n, 0); }
-};
-
-std::vector<uint8_t> pack(const PatternDef& p, int channels) {
-  std::vector<uint8_t> out;
-  const size_t count = static_cast<size_t>(p.rows) * channels;
-  for (size_t i = 0; i < count; ++i) {
-    const XmCell c = i < p.cells.size() ? p.cells[i] : XmCell{};
-    const uint8_t fields[5] = {c.note, c.instrument, c.volume, c.effect, c.param};
-    uint8_t mask = 0;
-    for (int f = 0; f < 5; ++f) {
-      if (fields[f]) mask |= static_cast<uint8_t>(1 << f);
-    }
-    if (mask == 0x1F) {
-      out.insert(out.end(), fields, fields + 5);
-    } else {
-      out.push_back(static_cast<uint8_t>(0x80 | mask));
-      for (int f = 0; f < 5; ++f) {
-        if (fields[f]) out.push_back(fields[f]);
-      }
-    }
-  }
-  return out;
-}
 
 struct MemFile {
   const std::vector<uint8_t>* bytes;
@@ -84,104 +54,87 @@ void ModuleDef::set(int p, int row, int channel, XmCell c) {
 }
 
 std::vector<uint8_t> build(const ModuleDef& def) {
-  Out o;
-  o.text("Extended Module: ", 17);
-  o.text("test module", 20);
-  o.u8(0x1A);
-  o.text("vantor tests", 20);
-  o.u16(0x0104);
-  o.u32(276);
-  o.u16(static_cast<uint32_t>(def.songLength >= 0 ? def.songLength : static_cast<int>(def.orders.size())));
-  o.u16(static_cast<uint32_t>(def.restart));
-  o.u16(static_cast<uint32_t>(def.channels));
-  o.u16(static_cast<uint32_t>(def.patternCountOverride >= 0 ? def.patternCountOverride
-                                                             : static_cast<int>(def.patterns.size())));
-  o.u16(static_cast<uint32_t>(def.instrumentCountOverride >= 0 ? def.instrumentCountOverride
-                                                                : static_cast<int>(def.instruments.size())));
-  o.u16(def.linear ? 1 : 0);
-  o.u16(static_cast<uint32_t>(def.speed));
-  o.u16(static_cast<uint32_t>(def.bpm));
-  for (int i = 0; i < 256; ++i) o.u8(i < static_cast<int>(def.orders.size()) ? def.orders[static_cast<size_t>(i)] : 0);
+  xmwrite::Bytes o;
+  xmwrite::Header h;
+  h.name = "test module";
+  h.tracker = "vantor tests";
+  h.songLength = static_cast<unsigned>(def.songLength >= 0 ? def.songLength : static_cast<int>(def.orders.size()));
+  h.restart = static_cast<unsigned>(def.restart);
+  h.channels = static_cast<unsigned>(def.channels);
+  h.patterns = static_cast<unsigned>(def.patternCountOverride >= 0 ? def.patternCountOverride
+                                                                    : static_cast<int>(def.patterns.size()));
+  h.instruments = static_cast<unsigned>(def.instrumentCountOverride >= 0 ? def.instrumentCountOverride
+                                                                          : static_cast<int>(def.instruments.size()));
+  h.linear = def.linear;
+  h.speed = static_cast<unsigned>(def.speed);
+  h.bpm = static_cast<unsigned>(def.bpm);
+  h.orders = def.orders;
+  xmwrite::put_header(o, h);
 
   for (const PatternDef& p : def.patterns) {
-    const std::vector<uint8_t> data = p.rawPacked ? p.packed : pack(p, def.channels);
-    const bool empty = !p.rawPacked && p.cells.empty();
-    o.u32(9);
-    o.u8(0);
-    o.u16(static_cast<uint32_t>(p.rows));
-    o.u16(empty ? 0 : static_cast<uint32_t>(data.size()));
-    if (!empty) o.b.insert(o.b.end(), data.begin(), data.end());
+    xmwrite::Bytes packed;
+    if (p.rawPacked) {
+      packed.out = p.packed;
+    } else if (!p.cells.empty()) {
+      const size_t count = static_cast<size_t>(p.rows) * static_cast<size_t>(def.channels);
+      for (size_t i = 0; i < count; ++i) {
+        const XmCell c = i < p.cells.size() ? p.cells[i] : XmCell{};
+        xmwrite::put_packed_cell(packed, c.note, c.instrument, c.volume, c.effect, c.param);
+      }
+    }
+    xmwrite::put_pattern(o, static_cast<unsigned>(p.rows), packed.out);
   }
 
   for (const InstrumentDef& ins : def.instruments) {
-    const size_t start = o.b.size();
     const bool any = !ins.samples.empty();
-    o.u32(static_cast<uint32_t>(ins.headerSize >= 0 ? ins.headerSize : (any ? 263 : 29)));
-    o.text("instrument", 22);
-    o.u8(0);
-    o.u16(static_cast<uint32_t>(ins.samples.size()));
-    if (any) {
-      o.u32(40);
-      for (uint8_t k : ins.keymap) o.u8(k);
-      for (const EnvelopeDef* env : {&ins.volume, &ins.panning}) {
-        for (size_t i = 0; i < 12; ++i) {
-          const auto pt = i < env->points.size() ? env->points[i] : std::pair<uint16_t, uint16_t>{0, 0};
-          o.u16(pt.first);
-          o.u16(pt.second);
-        }
-      }
-      o.u8(static_cast<uint32_t>(ins.volume.pointCount >= 0 ? ins.volume.pointCount
-                                                            : static_cast<int>(ins.volume.points.size())));
-      o.u8(static_cast<uint32_t>(ins.panning.pointCount >= 0 ? ins.panning.pointCount
-                                                             : static_cast<int>(ins.panning.points.size())));
-      o.u8(ins.volume.sustain);
-      o.u8(ins.volume.loopStart);
-      o.u8(ins.volume.loopEnd);
-      o.u8(ins.panning.sustain);
-      o.u8(ins.panning.loopStart);
-      o.u8(ins.panning.loopEnd);
-      o.u8(ins.volume.type);
-      o.u8(ins.panning.type);
-      o.u8(ins.vibratoType);
-      o.u8(ins.vibratoSweep);
-      o.u8(ins.vibratoDepth);
-      o.u8(ins.vibratoRate);
-      o.u16(ins.fadeout);
-      o.zeros(22);
+    xmwrite::Instrument header;
+    header.headerSize = static_cast<uint32_t>(ins.headerSize >= 0 ? ins.headerSize : (any ? 263 : 29));
+    header.name = "instrument";
+    header.sampleCount = static_cast<unsigned>(ins.samples.size());
+    std::copy(std::begin(ins.keymap), std::end(ins.keymap), header.keymap);
+    const std::pair<const EnvelopeDef*, xmwrite::Envelope*> envelopes[] = {{&ins.volume, &header.volume},
+                                                                           {&ins.panning, &header.panning}};
+    for (const auto& [from, to] : envelopes) {
+      to->points = from->points;
+      to->pointCount = static_cast<unsigned>(from->pointCount >= 0 ? from->pointCount
+                                                                    : static_cast<int>(from->points.size()));
+      to->sustain = from->sustain;
+      to->loopStart = from->loopStart;
+      to->loopEnd = from->loopEnd;
+      to->type = from->type;
     }
-    // Pad or cut the header to its stated size.
-    const size_t headerSize = static_cast<size_t>(ins.headerSize >= 0 ? ins.headerSize : (any ? 263 : 29));
-    if (o.b.size() - start < headerSize) o.zeros(headerSize - (o.b.size() - start));
-    if (!any) continue;
-    o.b.resize(start + headerSize);
+    header.vibratoType = ins.vibratoType;
+    header.vibratoSweep = ins.vibratoSweep;
+    header.vibratoDepth = ins.vibratoDepth;
+    header.vibratoRate = ins.vibratoRate;
+    header.fadeout = ins.fadeout;
+    xmwrite::put_instrument_header(o, header);
     for (const SampleDef& s : ins.samples) {
       const uint32_t unit = s.sixteenBit ? 2 : 1;
-      o.u32(static_cast<uint32_t>(s.lengthBytes >= 0 ? s.lengthBytes : static_cast<int64_t>(s.frames.size() * unit)));
-      o.u32(static_cast<uint32_t>(s.loopStartBytes >= 0 ? s.loopStartBytes : s.loopStart * unit));
-      o.u32(static_cast<uint32_t>(s.loopLengthBytes >= 0 ? s.loopLengthBytes : s.loopLength * unit));
-      o.u8(s.volume);
-      o.u8(static_cast<uint8_t>(s.finetune));
-      o.u8(static_cast<uint32_t>(s.type | (s.sixteenBit ? 16 : 0)));
-      o.u8(s.panning);
-      o.u8(static_cast<uint8_t>(s.relativeNote));
-      o.u8(0);
-      o.text("sample", 22);
+      xmwrite::SampleHeader sh;
+      sh.lengthBytes =
+          static_cast<uint32_t>(s.lengthBytes >= 0 ? s.lengthBytes : static_cast<int64_t>(s.frames.size() * unit));
+      sh.loopStartBytes = static_cast<uint32_t>(s.loopStartBytes >= 0 ? s.loopStartBytes : s.loopStart * unit);
+      sh.loopLengthBytes = static_cast<uint32_t>(s.loopLengthBytes >= 0 ? s.loopLengthBytes : s.loopLength * unit);
+      sh.volume = s.volume;
+      sh.finetune = s.finetune;
+      sh.type = static_cast<uint8_t>(s.type | (s.sixteenBit ? 16 : 0));
+      sh.panning = s.panning;
+      sh.relativeNote = s.relativeNote;
+      sh.name = "sample";
+      xmwrite::put_sample_header(o, sh);
     }
     for (const SampleDef& s : ins.samples) {
-      int32_t previous = 0;
-      for (int16_t v : s.frames) {
-        if (s.sixteenBit) {
-          o.u16(static_cast<uint16_t>(v - previous));
-          previous = v;
-        } else {
-          const int8_t b = static_cast<int8_t>(v >> 8);
-          o.u8(static_cast<uint8_t>(b - previous));
-          previous = b;
-        }
+      if (s.sixteenBit) {
+        xmwrite::put_sample_data(o, s.frames, false);
+      } else {
+        std::vector<int16_t> bytes;
+        for (int16_t v : s.frames) bytes.push_back(static_cast<int8_t>(v >> 8));
+        xmwrite::put_sample_data(o, bytes, true);
       }
     }
   }
-  return o.b;
+  return o.out;
 }
 
 SampleDef ramp_sample(bool noLoop) {

@@ -97,6 +97,7 @@ bool wave_prepare(void*, void*, std::uint32_t) { return false; }
 bool wave_start(void*) { return false; }
 std::uint32_t wave_position(void*) { return 0; }
 void wave_close(void*) {}
+void wave_pause(void*, bool) {}
 void raise_thread_priority() {}
 void* thread_start(void (*)()) { return nullptr; }
 void thread_join(void*) {}

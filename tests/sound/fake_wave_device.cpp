@@ -57,7 +57,8 @@ void join_thread(void* thread) {
 void sleep_for(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 const XmWaveDevice table = {open_device, prepare_device, start_device, device_position,
-                            close_device, raise_priority, start_thread, join_thread, sleep_for};
+                            close_device, raise_priority, start_thread, join_thread, sleep_for,
+                            nullptr};
 
 }  // namespace
 

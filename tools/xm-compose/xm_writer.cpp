@@ -1,49 +1,16 @@
 #include "xm_writer.h"
 
 #include <algorithm>
+#include <iterator>
+
+#include "xm_write.h"
 
 namespace compose {
 namespace {
 
-class Bytes {
- public:
-  void u8(unsigned v) { out.push_back(static_cast<std::uint8_t>(v)); }
-  void u16(unsigned v) {
-    u8(v & 0xFF);
-    u8((v >> 8) & 0xFF);
-  }
-  void u32(std::uint32_t v) {
-    u16(v & 0xFFFF);
-    u16(v >> 16);
-  }
-  // Fixed-width text, cut or padded with zero bytes.
-  void text(const std::string& s, std::size_t width, char pad = '\0') {
-    for (std::size_t i = 0; i < width; ++i) u8(i < s.size() ? static_cast<unsigned char>(s[i]) : pad);
-  }
-  void append(const std::vector<std::uint8_t>& more) { out.insert(out.end(), more.begin(), more.end()); }
-
-  std::vector<std::uint8_t> out;
-};
-
-// Size of an instrument header with samples, as trackers write it: the fields
-// the format defines plus 22 reserved bytes.
-constexpr std::uint32_t instrumentHeaderSize = 263;
-constexpr std::uint32_t sampleHeaderSize = 40;
-
 std::uint8_t envelope_type(const Envelope& e) {
   if (e.points.size() < 2) return 0;
   return static_cast<std::uint8_t>(1 | (e.sustain ? 2 : 0) | (e.loop ? 4 : 0));
-}
-
-void write_envelope_points(Bytes& b, const Envelope& e) {
-  for (std::size_t i = 0; i < 12; ++i) {
-    if (i < e.points.size()) {
-      b.u16(e.points[i].tick);
-      b.u16(e.points[i].value);
-    } else {
-      b.u32(0);
-    }
-  }
 }
 
 bool check_envelope(const Envelope& e, const std::string& where, std::string* error) {
@@ -74,30 +41,8 @@ bool check_envelope(const Envelope& e, const std::string& where, std::string* er
 }  // namespace
 
 std::vector<std::uint8_t> pack_pattern(const Pattern& pattern) {
-  Bytes b;
-  for (const Cell& c : pattern.cells) {
-    const bool full = c.note != 0 && c.instrument != 0 && c.volume != 0 && c.effect != 0 && c.param != 0;
-    if (full) {
-      b.u8(c.note);
-      b.u8(c.instrument);
-      b.u8(c.volume);
-      b.u8(c.effect);
-      b.u8(c.param);
-      continue;
-    }
-    unsigned flags = 0x80;
-    if (c.note) flags |= 1;
-    if (c.instrument) flags |= 2;
-    if (c.volume) flags |= 4;
-    if (c.effect) flags |= 8;
-    if (c.param) flags |= 16;
-    b.u8(flags);
-    if (c.note) b.u8(c.note);
-    if (c.instrument) b.u8(c.instrument);
-    if (c.volume) b.u8(c.volume);
-    if (c.effect) b.u8(c.effect);
-    if (c.param) b.u8(c.param);
-  }
+  xmwrite::Bytes b;
+  for (const Cell& c : pattern.cells) xmwrite::put_packed_cell(b, c.note, c.instrument, c.volume, c.effect, c.param);
   return b.out;
 }
 
@@ -127,22 +72,21 @@ std::vector<std::uint8_t> write_module(const Module& m, std::string* error) {
     }
   }
 
-  Bytes b;
-  b.text("Extended Module: ", 17);
-  b.text(m.name, 20, ' ');
-  b.u8(0x1A);
-  b.text("xm-compose", 20, ' ');
-  b.u16(0x0104);
-  b.u32(20 + 256);  // header size, counted from this field
-  b.u16(static_cast<unsigned>(m.orders.size()));
-  b.u16(static_cast<unsigned>(m.restartPosition));
-  b.u16(static_cast<unsigned>(m.channels));
-  b.u16(static_cast<unsigned>(m.patterns.size()));
-  b.u16(static_cast<unsigned>(m.instruments.size()));
-  b.u16(m.linearFrequencies ? 1 : 0);
-  b.u16(static_cast<unsigned>(m.speed));
-  b.u16(static_cast<unsigned>(m.bpm));
-  for (std::size_t i = 0; i < 256; ++i) b.u8(i < m.orders.size() ? m.orders[i] : 0);
+  xmwrite::Bytes b;
+  xmwrite::Header moduleHeader;
+  moduleHeader.name = m.name;
+  moduleHeader.tracker = "xm-compose";
+  moduleHeader.textPad = ' ';
+  moduleHeader.songLength = static_cast<unsigned>(m.orders.size());
+  moduleHeader.restart = static_cast<unsigned>(m.restartPosition);
+  moduleHeader.channels = static_cast<unsigned>(m.channels);
+  moduleHeader.patterns = static_cast<unsigned>(m.patterns.size());
+  moduleHeader.instruments = static_cast<unsigned>(m.instruments.size());
+  moduleHeader.linear = m.linearFrequencies;
+  moduleHeader.speed = static_cast<unsigned>(m.speed);
+  moduleHeader.bpm = static_cast<unsigned>(m.bpm);
+  moduleHeader.orders = m.orders;
+  xmwrite::put_header(b, moduleHeader);
 
   for (const Pattern& p : m.patterns) {
     if (p.channels != m.channels || p.rows < 1 || p.rows > 256) {
@@ -154,11 +98,7 @@ std::vector<std::uint8_t> write_module(const Module& m, std::string* error) {
       *error = "packed pattern too large";
       return {};
     }
-    b.u32(9);
-    b.u8(0);
-    b.u16(static_cast<unsigned>(p.rows));
-    b.u16(static_cast<unsigned>(packed.size()));
-    b.append(packed);
+    xmwrite::put_pattern(b, static_cast<unsigned>(p.rows), packed);
   }
 
   for (const Instrument& ins : m.instruments) {
@@ -174,37 +114,27 @@ std::vector<std::uint8_t> write_module(const Module& m, std::string* error) {
         return {};
       }
     }
-    if (ins.samples.empty()) {
-      b.u32(29);
-      b.text(ins.name, 22);
-      b.u8(0);
-      b.u16(0);
-      continue;
+    xmwrite::Instrument instrumentHeader;
+    instrumentHeader.headerSize = ins.samples.empty() ? 29 : 263;
+    instrumentHeader.name = ins.name;
+    instrumentHeader.sampleCount = static_cast<unsigned>(ins.samples.size());
+    std::copy(std::begin(ins.keymap), std::end(ins.keymap), instrumentHeader.keymap);
+    const std::pair<const Envelope*, xmwrite::Envelope*> envelopes[] = {{&ins.volume, &instrumentHeader.volume},
+                                                                       {&ins.panning, &instrumentHeader.panning}};
+    for (const auto& [from, to] : envelopes) {
+      for (const EnvelopePoint& point : from->points) to->points.emplace_back(point.tick, point.value);
+      to->pointCount = static_cast<unsigned>(from->points.size());
+      to->sustain = from->sustainPoint;
+      to->loopStart = from->loopStart;
+      to->loopEnd = from->loopEnd;
+      to->type = envelope_type(*from);
     }
-    b.u32(instrumentHeaderSize);
-    b.text(ins.name, 22);
-    b.u8(0);
-    b.u16(static_cast<unsigned>(ins.samples.size()));
-    b.u32(sampleHeaderSize);
-    for (unsigned char k : ins.keymap) b.u8(k);
-    write_envelope_points(b, ins.volume);
-    write_envelope_points(b, ins.panning);
-    b.u8(static_cast<unsigned>(ins.volume.points.size()));
-    b.u8(static_cast<unsigned>(ins.panning.points.size()));
-    b.u8(ins.volume.sustainPoint);
-    b.u8(ins.volume.loopStart);
-    b.u8(ins.volume.loopEnd);
-    b.u8(ins.panning.sustainPoint);
-    b.u8(ins.panning.loopStart);
-    b.u8(ins.panning.loopEnd);
-    b.u8(envelope_type(ins.volume));
-    b.u8(envelope_type(ins.panning));
-    b.u8(ins.vibratoType);
-    b.u8(ins.vibratoSweep);
-    b.u8(ins.vibratoDepth);
-    b.u8(ins.vibratoRate);
-    b.u16(ins.fadeout);
-    b.text("", 22);
+    instrumentHeader.vibratoType = ins.vibratoType;
+    instrumentHeader.vibratoSweep = ins.vibratoSweep;
+    instrumentHeader.vibratoDepth = ins.vibratoDepth;
+    instrumentHeader.vibratoRate = ins.vibratoRate;
+    instrumentHeader.fadeout = ins.fadeout;
+    xmwrite::put_instrument_header(b, instrumentHeader);
 
     for (const Sample& s : ins.samples) {
       const std::uint32_t frames = static_cast<std::uint32_t>(s.frames.size());
@@ -213,31 +143,20 @@ std::vector<std::uint8_t> write_module(const Module& m, std::string* error) {
         return {};
       }
       const std::uint32_t unit = s.eightBit ? 1 : 2;
-      unsigned type = static_cast<unsigned>(s.loop) | (s.eightBit ? 0 : 0x10);
-      b.u32(frames * unit);
-      b.u32(s.loop == Loop::none ? 0 : s.loopStart * unit);
-      b.u32(s.loop == Loop::none ? 0 : s.loopLength * unit);
-      b.u8(s.volume);
-      b.u8(static_cast<std::uint8_t>(s.finetune));
-      b.u8(type);
-      b.u8(s.panning);
-      b.u8(static_cast<std::uint8_t>(s.relativeNote));
-      b.u8(0);
-      b.text(s.name, 22);
+      xmwrite::SampleHeader sampleHeader;
+      sampleHeader.lengthBytes = frames * unit;
+      sampleHeader.loopStartBytes = s.loop == Loop::none ? 0 : s.loopStart * unit;
+      sampleHeader.loopLengthBytes = s.loop == Loop::none ? 0 : s.loopLength * unit;
+      sampleHeader.volume = s.volume;
+      sampleHeader.finetune = s.finetune;
+      sampleHeader.type = static_cast<std::uint8_t>(static_cast<unsigned>(s.loop) | (s.eightBit ? 0 : 0x10));
+      sampleHeader.panning = s.panning;
+      sampleHeader.relativeNote = s.relativeNote;
+      sampleHeader.name = s.name;
+      xmwrite::put_sample_header(b, sampleHeader);
     }
     // Sample data, delta coded in the sample's own width.
-    for (const Sample& s : ins.samples) {
-      int previous = 0;
-      for (std::int16_t v : s.frames) {
-        const int delta = v - previous;
-        previous = v;
-        if (s.eightBit) {
-          b.u8(static_cast<unsigned>(delta) & 0xFF);
-        } else {
-          b.u16(static_cast<unsigned>(delta) & 0xFFFF);
-        }
-      }
-    }
+    for (const Sample& s : ins.samples) xmwrite::put_sample_data(b, s.frames, s.eightBit);
   }
   return b.out;
 }

@@ -32,17 +32,16 @@ void header(uint8_t* h, const WavWriter& wav) {
 
 }  // namespace
 
-bool wav_open(WavWriter& wav, const char* path, int rate, int channels) {
-  wav.file = std::fopen(path, "wb");
-  if (!wav.file) return false;
-  // Large writes: a minute of sound is 10 MB, and each small write is a
-  // system call that costs more than mixing the block.
-  std::setvbuf(wav.file, nullptr, _IOFBF, 1 << 20);
-  wav.frames = 0;
+bool wav_begin(WavWriter& wav, std::FILE* file, bool seekable, int rate, int channels, uint32_t frames) {
+  wav.file = file;
+  wav.seekable = seekable;
   wav.rate = rate;
   wav.channels = channels;
+  wav.frames = frames;
+  wav.headerFrames = frames;
   uint8_t h[44] = {};
   header(h, wav);
+  wav.frames = 0;
   return std::fwrite(h, 1, sizeof h, wav.file) == sizeof h;
 }
 
@@ -71,10 +70,13 @@ bool wav_write(WavWriter& wav, const int16_t* samples, uint32_t frames) {
 
 bool wav_close(WavWriter& wav) {
   if (!wav.file) return false;
-  uint8_t h[44] = {};
-  header(h, wav);
-  bool ok = std::fseek(wav.file, 0, SEEK_SET) == 0 && std::fwrite(h, 1, sizeof h, wav.file) == sizeof h;
-  ok = std::fclose(wav.file) == 0 && ok;
+  bool ok = true;
+  if (wav.frames != wav.headerFrames && wav.seekable) {
+    uint8_t h[44] = {};
+    header(h, wav);
+    ok = std::fseek(wav.file, 0, SEEK_SET) == 0 && std::fwrite(h, 1, sizeof h, wav.file) == sizeof h;
+  }
+  ok = (wav.seekable ? std::fclose(wav.file) : std::fflush(wav.file)) == 0 && ok;
   wav.file = nullptr;
   return ok;
 }

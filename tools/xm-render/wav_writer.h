@@ -6,14 +6,19 @@
 
 struct WavWriter {
   std::FILE* file = nullptr;
-  uint32_t frames = 0;
+  bool seekable = true;      // false for a pipe: the header cannot be redone
+  uint32_t frames = 0;       // written so far
+  uint32_t headerFrames = 0; // what the header says
   int channels = 2;
   int rate = 44100;
 };
 
-// Creates the file and writes a header to be completed by wav_close.
-bool wav_open(WavWriter& wav, const char* path, int rate, int channels);
+// Writes a header for `frames` frames to `file` (a created file, or standard
+// output with seekable false, so the sizes must be right from the start).
+bool wav_begin(WavWriter& wav, std::FILE* file, bool seekable, int rate, int channels, uint32_t frames);
 // Appends interleaved little-endian frames.
 bool wav_write(WavWriter& wav, const int16_t* samples, uint32_t frames);
-// Fills in the sizes and closes; false when anything failed to write.
+// Corrects the sizes where fewer frames came than announced and the file
+// can seek, then closes a file (standard output is only flushed); false when
+// anything failed to write.
 bool wav_close(WavWriter& wav);

@@ -102,6 +102,12 @@ std::uint32_t wave_position(void* device) {
   return wave->played.fetch_add(0, std::memory_order_acq_rel);
 }
 
+void wave_pause(void* device, bool paused) {
+  auto* wave = static_cast<SdlWave*>(device);
+  if (!wave || !wave->started.load(std::memory_order_acquire)) return;
+  SDL_PauseAudioDevice(wave->id, paused ? 1 : 0);
+}
+
 void wave_close(void* device) {
   auto* wave = static_cast<SdlWave*>(device);
   if (!wave) return;

@@ -66,6 +66,16 @@ std::uint32_t wave_position(void* device) {
   return time.wType == TIME_BYTES ? time.u.cb : 0;
 }
 
+void wave_pause(void* device, bool paused) {
+  auto* wave = static_cast<WinWave*>(device);
+  if (!wave) return;
+  if (paused) {
+    waveOutPause(wave->handle);
+  } else {
+    waveOutRestart(wave->handle);
+  }
+}
+
 void wave_close(void* device) {
   auto* wave = static_cast<WinWave*>(device);
   if (!wave) return;

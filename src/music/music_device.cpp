@@ -1,0 +1,22 @@
+#include "music/music.h"
+#include "music/xm_output.h"
+#include "platform/platform.h"
+
+namespace {
+
+const XmWaveDevice platformWaveDevice = {
+    [](int32_t rate) { return platform::wave_open(rate); },
+    [](void* device, void* buffer, uint32_t bytes) { return platform::wave_prepare(device, buffer, bytes); },
+    [](void* device) { return platform::wave_start(device); },
+    [](void* device) { return platform::wave_position(device); },
+    [](void* device) { platform::wave_close(device); },
+    [] { platform::raise_thread_priority(); },
+    [](void (*body)()) { return platform::thread_start(body); },
+    [](void* thread) { platform::thread_join(thread); },
+    [](uint32_t milliseconds) { platform::sleep_milliseconds(milliseconds); },
+    [](void* device, bool paused) { platform::wave_pause(device, paused); },
+};
+
+}  // namespace
+
+const XmWaveDevice* music_wave_device() { return &platformWaveDevice; }

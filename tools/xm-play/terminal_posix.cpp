@@ -1,0 +1,73 @@
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "terminal.h"
+
+namespace {
+
+termios saved;
+bool raw = false;
+volatile std::sig_atomic_t interrupted = 0;
+
+void on_signal(int) { interrupted = 1; }
+
+// Bytes that have arrived within `timeoutMs`, or 0.
+int read_byte(int timeoutMs, unsigned char* byte) {
+  pollfd p{STDIN_FILENO, POLLIN, 0};
+  if (poll(&p, 1, timeoutMs) <= 0 || !(p.revents & POLLIN)) return 0;
+  return read(STDIN_FILENO, byte, 1) == 1 ? 1 : 0;
+}
+
+}  // namespace
+
+void terminal_open() {
+  struct sigaction action {};
+  action.sa_handler = on_signal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) return;
+  termios t = saved;
+  // Keys one at a time, not echoed; Ctrl-C still interrupts.
+  t.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  raw = tcsetattr(STDIN_FILENO, TCSANOW, &t) == 0;
+}
+
+void terminal_close() {
+  if (raw) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  raw = false;
+}
+
+Key terminal_key(int timeoutMs) {
+  if (interrupted) return Key::quit;
+  if (!raw) {
+    // Nothing to read keys from: just wait.
+    poll(nullptr, 0, timeoutMs);
+    return interrupted ? Key::quit : Key::none;
+  }
+  unsigned char c = 0;
+  if (!read_byte(timeoutMs, &c)) return interrupted ? Key::quit : Key::none;
+  switch (c) {
+    case ' ': return Key::pause;
+    case 'n': case 'N': return Key::next;
+    case 'q': case 'Q': return Key::quit;
+    case 0x1B: {
+      // A lone Escape quits; arrows arrive as Escape [ C / D (or O C / D).
+      unsigned char b = 0;
+      if (!read_byte(30, &b)) return Key::quit;
+      if (b != '[' && b != 'O') return Key::none;
+      if (!read_byte(30, &b)) return Key::none;
+      if (b == 'C') return Key::forward;
+      if (b == 'D') return Key::back;
+      return Key::none;
+    }
+    default: return Key::none;
+  }
+}
+
+bool terminal_has_status() { return isatty(STDOUT_FILENO) != 0; }

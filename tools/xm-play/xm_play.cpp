@@ -1,0 +1,237 @@
+// xm-play: plays XM modules one after the other through the intro's own
+// output device and mixing thread, each once through to its end.
+//
+//   xm-play IN.xm...
+//
+// On a terminal one status line redraws in place: title, order and row,
+// elapsed and total time, and a level meter per group of channels. Keys:
+// space pauses, left and right skip back or forward a few orders, n goes to
+// the next file, q or Escape quits.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "module_summary.h"
+#include "music/music.h"
+#include "music/xm_engine.h"
+#include "music/xm_length.h"
+#include "music/xm_loader.h"
+#include "music/xm_output.h"
+#include "terminal.h"
+
+namespace {
+
+const char usageText[] =
+    "usage: xm-play IN.xm...\n"
+    "  plays the modules one after the other, each once through\n"
+    "  keys: space pause, left/right skip orders, n next file, q or Escape quit\n";
+
+constexpr int skipOrders = 4;
+constexpr int meterGroups = 8;
+constexpr int meterSlots = 1024;
+
+// Shared with the output thread, which runs play_tick. The thread writes
+// endMs and the meter slots; the controlling thread writes skip.
+struct Playing {
+  XmTickHandler engineTick = nullptr;
+  std::atomic<int32_t> skip{0};
+  std::atomic<int32_t> endMs{-1};  // mixing time at which the song came back
+  // Per tick: mixing time (high 32 bits) and one 4-bit level per group.
+  std::atomic<uint64_t> meters[meterSlots];
+  int meterNext = 0;   // output thread only
+  XmRowStates states;  // output thread only
+};
+Playing playing;
+
+uint32_t group_levels(const XmSong* song) {
+  const int count = std::min<int>(song->channelCount, XM_CHANNELS);
+  const int groups = std::min(count, meterGroups);
+  int levels[meterGroups] = {};
+  for (int i = 0; i < count; ++i) {
+    const MixVoice* v = channels[i].voice;
+    const int level = v && v->sample ? std::min(v->volume, 127) : 0;
+    int& g = levels[i * groups / count];
+    g = std::max(g, level);
+  }
+  uint32_t packed = 0;
+  for (int g = 0; g < groups; ++g) packed |= static_cast<uint32_t>((levels[g] * 15 + 126) / 127) << (4 * g);
+  return packed;
+}
+
+// The song's tick on the output thread: applies skips at row starts, notes
+// where the song first comes back to a row it already played, and records
+// the channel levels with the time they will be heard at.
+void play_tick(XmSong* song) {
+  const bool rowTick = song->tick == 0;
+  int32_t loopRow[XM_CHANNELS] = {}, loopCount[XM_CHANNELS] = {};
+  const int count = std::min<int>(song->channelCount, XM_CHANNELS);
+  if (rowTick) {
+    const int32_t skip = playing.skip.exchange(0);
+    if (skip != 0) {
+      const int32_t from = song->nextOrder >= 0 ? song->nextOrder : song->order;
+      song->nextOrder = std::clamp(from + skip, 0, song->songLength - 1);
+      song->nextRow = 0;
+      // Rows before the jump no longer count towards the song's end.
+      playing.states.clear();
+    }
+    for (int i = 0; i < count; ++i) {
+      loopRow[i] = channels[i].loopRow;
+      loopCount[i] = channels[i].loopCount;
+    }
+  }
+  const int32_t startMs = song->timeMs;
+  playing.engineTick(song);
+  if (rowTick && playing.endMs.load(std::memory_order_relaxed) < 0 &&
+      playing.states.revisit(song->order, song->row, loopRow, loopCount, count)) {
+    playing.endMs.store(startMs, std::memory_order_release);
+  }
+  const uint64_t slot = uint64_t{static_cast<uint32_t>(startMs)} << 32 | group_levels(song);
+  playing.meters[playing.meterNext].store(slot, std::memory_order_release);
+  playing.meterNext = (playing.meterNext + 1) % meterSlots;
+}
+
+// Levels of the latest tick that is being heard at `heardMs`.
+uint32_t heard_levels(int32_t heardMs) {
+  int64_t best = -1;
+  uint32_t levels = 0;
+  for (const auto& m : playing.meters) {
+    const uint64_t v = m.load(std::memory_order_acquire);
+    const auto at = static_cast<int32_t>(v >> 32);
+    if (v != 0 && at <= heardMs && at > best) {
+      best = at;
+      levels = static_cast<uint32_t>(v);
+    }
+  }
+  return levels;
+}
+
+std::string clock(int64_t ms) {
+  char text[32];
+  const int64_t s = ms / 1000;
+  std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(s / 60), static_cast<long long>(s % 60));
+  return text;
+}
+
+size_t lastStatusWidth = 0;
+
+void show_status(const std::string& title, XmSong* song, const XmSongLength& length, bool paused) {
+  const int32_t heard = xm_get_time(song);
+  const int groups = std::min<int>(song->channelCount, meterGroups);
+  const uint32_t levels = heard_levels(heard);
+  static const char shades[] = " .:-=+*#%@";
+  std::string meter;
+  for (int g = 0; g < groups; ++g) meter.push_back(shades[((levels >> (4 * g)) & 15) * 9 / 15]);
+  char position[48];
+  std::snprintf(position, sizeof position, "%3d/%d %02d", xm_get_order(song), song->songLength, xm_get_row(song));
+  std::string line = title.empty() ? "(untitled)" : title;
+  line += "  " + std::string(position) + "  " + clock(heard) + " / " + clock(length.frames * 1000 / mixRate) +
+          "  [" + meter + "]" + (paused ? "  paused" : "");
+  const size_t width = line.size();
+  if (line.size() < lastStatusWidth) line.append(lastStatusWidth - line.size(), ' ');
+  lastStatusWidth = width;
+  std::printf("\r%s", line.c_str());
+  std::fflush(stdout);
+}
+
+enum class Outcome { finished, next, quit, deviceFailed };
+
+Outcome play(const char* path, XmSong* song, const std::string& title, const XmSongLength& length, bool status) {
+  playing.engineTick = song->tickHandler;
+  song->tickHandler = play_tick;
+  playing.skip.store(0);
+  playing.endMs.store(-1);
+  for (auto& m : playing.meters) m.store(0);
+  playing.meterNext = 0;
+  playing.states.clear();
+  if (!xm_play(song)) {
+    std::fprintf(stderr, "xm-play: %s: cannot open the audio device\n", path);
+    return Outcome::deviceFailed;
+  }
+  lastStatusWidth = 0;
+  bool paused = false, ending = false;
+  Outcome outcome = Outcome::finished;
+  for (;;) {
+    if (status) show_status(title, song, length, paused);
+    // The block being heard has reached the end; it plays out (20 ms) by the
+    // next look, one wait later.
+    if (ending && !paused) break;
+    const int32_t end = playing.endMs.load(std::memory_order_acquire);
+    ending = end >= 0 && xm_get_time(song) >= end;
+    const Key key = terminal_key(50);
+    if (key == Key::quit) {
+      outcome = Outcome::quit;
+      break;
+    }
+    if (key == Key::next) {
+      outcome = Outcome::next;
+      break;
+    }
+    if (key == Key::pause && xm_pause(song, !paused)) paused = !paused;
+    if (key == Key::forward) playing.skip.fetch_add(skipOrders);
+    if (key == Key::back) playing.skip.fetch_sub(skipOrders);
+  }
+  xm_stop(song);
+  if (status) {
+    show_status(title, song, length, false);
+    std::printf("\n");
+    std::fflush(stdout);
+  }
+  return outcome;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<const char*> files;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(usageText, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("xm-play %s\n", VANTOR_VERSION);
+      return 0;
+    }
+    if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      std::fputs(usageText, stderr);
+      return 2;
+    }
+    files.push_back(argv[i]);
+  }
+  if (files.empty()) {
+    std::fputs(usageText, stderr);
+    return 2;
+  }
+  music_use_stdio_files();
+  xm_set_wave_device(music_wave_device());
+  const bool status = terminal_has_status();
+  terminal_open();
+  int result = 0;
+  for (const char* path : files) {
+    XmSong* song = xm_load(path, nullptr);
+    if (!song) {
+      std::fprintf(stderr, "xm-play: %s: %s\n", path, xm_last_error());
+      result = 1;
+      continue;
+    }
+    const std::string title = module_title(path);
+    const XmSongLength length = xm_song_length(song);
+    std::printf("%s: %s\n", path, module_summary(title, song, length).c_str());
+    std::fflush(stdout);
+    const Outcome outcome = play(path, song, title, length, status);
+    xm_free(song);
+    if (outcome == Outcome::quit) {
+      result = 0;
+      break;
+    }
+    if (outcome == Outcome::deviceFailed) {
+      result = 1;
+      break;
+    }
+  }
+  terminal_close();
+  return result;
+}
