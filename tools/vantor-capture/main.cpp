@@ -43,7 +43,7 @@ const char kUsage[] =
     "                     machine drawing exactly N frames a second: OUT.mp4 is H.264\n"
     "                     and AAC, OUT.mkv lossless FFV1 and FLAC\n"
     "  --fps N            frames per second of the video (default 60)\n"
-    "  --seconds S        video length from frame 0, instead of --frames\n"
+    "  --seconds S        length of the scroller part from frame 0, instead of --frames\n"
     "  --loading          put one second of the loading screen in front\n"
     "  --quality Q        H.264 constant rate factor, 0-51, lower is better (default 18)\n"
     "  --music FILE       the module to play (default: 2.xm beside this program)\n"

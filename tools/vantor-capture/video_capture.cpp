@@ -4,6 +4,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,7 +33,20 @@ namespace {
 
 volatile std::sig_atomic_t stopSignal = 0;
 
-void onStopSignal(int signal) { stopSignal = signal; }
+// The first Ctrl-C finishes the file; a second one ends the program at once.
+void onStopSignal(int signal) {
+  stopSignal = signal;
+  std::signal(signal, SIG_DFL);
+}
+
+// Processor time of all threads, in seconds: on a shared machine it tells
+// what the capture would need on free cores.
+double processorSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto toSeconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+  return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
+}
 
 double seconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -288,6 +302,7 @@ int captureVideo(const VideoCaptureOptions& o) {
   });
 
   const double started = seconds();
+  const double startedProcessor = processorSeconds();
   double drawing = 0;
   Progress progress(total, o.fps);
   std::vector<std::int16_t> skipped;
@@ -328,14 +343,17 @@ int captureVideo(const VideoCaptureOptions& o) {
     return 1;
   }
   const double elapsed = seconds() - started;
+  const double processor = processorSeconds() - startedProcessor;
   const VideoTimes& times = video.times();
   const double perFrame = 1000.0 / static_cast<double>(std::max<std::int64_t>(encoded, 1));
+  // Drawing runs on this thread, converting and encoding on the other, so
+  // the three overlap; the processor time counts every thread.
   std::fprintf(stderr,
                "%lld frames %dx%d in %.1f s: %.1f fps (%.2fx real time at %d fps); per frame: drawing %.2f ms, "
-               "converting %.2f ms, encoding %.2f ms\n",
+               "converting %.2f ms, encoding %.2f ms; processor time %.2f ms\n",
                static_cast<long long>(encoded), o.width, o.height, elapsed, encoded / std::max(elapsed, 1e-9),
                encoded / std::max(elapsed, 1e-9) / o.fps, o.fps, drawing * perFrame, times.converting * perFrame,
-               times.encoding * perFrame);
+               times.encoding * perFrame, processor * perFrame);
   if (stopSignal != 0) {
     std::fprintf(stderr, "vantor-capture: stopped; %s holds the first %lld frames\n", o.path.c_str(),
                  static_cast<long long>(encoded));
