@@ -1,6 +1,6 @@
 #!/bin/sh
 # The video output of vantor-capture, checked with FFmpeg's own programs.
-#   video_cases.sh CASE CAPTURE XM_RENDER MODULE SCRATCH
+#   video_cases.sh CASE CAPTURE XM_RENDER MODULE SCRATCH [WxH]
 # CASE:
 #   exact   lossless .mkv: every frame equals the PNG --png writes for it, the
 #           sound equals xm-render's output sample for sample, and a second
@@ -10,7 +10,8 @@
 #   errors  unknown type, unwritable folder, a full disk and SIGTERM
 # Exit 77 (skipped) without ffmpeg/ffprobe.
 set -eu
-case_name=$1 capture=$2 render=$3 module=$4 scratch=$5
+case_name=$1 capture=$2 render=$3 module=$4 scratch=$5 size=${6:-840x525}
+width=${size%x*} height=${size#*x}
 
 command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null || { echo "no ffmpeg/ffprobe"; exit 77; }
 dir="$scratch/video-$case_name"
@@ -32,13 +33,13 @@ case $case_name in
 exact)
   # Frames 110-133 at 60 fps: the text coming in, and the music from 1.83 s on.
   first=110 last=133
-  "$capture" --video a.mkv --size 840x525 --frames $first-$last --music "$module"
-  "$capture" --video b.mkv --size 840x525 --frames $first-$last --music "$module" 2>/dev/null
+  "$capture" --video a.mkv --size $size --frames $first-$last --music "$module"
+  "$capture" --video b.mkv --size $size --frames $first-$last --music "$module" 2>/dev/null
   cmp a.mkv b.mkv || fail "two captures differ"
   [ "$(probe v:0 stream=codec_name a.mkv)" = ffv1 ] || fail "picture is not FFV1"
   [ "$(probe a:0 stream=codec_name a.mkv)" = flac ] || fail "sound is not FLAC"
 
-  "$capture" --png png --size 840x525 --frames $first-$last
+  "$capture" --png png --size $size --frames $first-$last
   hashes() { ffmpeg -v error "$@" -map 0:v -pix_fmt rgb24 -f framemd5 - | grep -v '^#' | awk -F', *' '{ print $NF }'; }
   hashes -i a.mkv >video.md5
   hashes -start_number $first -i png/frame-%05d.png >png.md5
@@ -56,10 +57,11 @@ exact)
 mp4)
   # 30 fps, one second of loading screen and one of scroller: 60 frames, 2 s.
   # 840x525, the window, is odd in height: H.264 gets one black row more.
-  "$capture" --video a.mp4 --size 840x525 --fps 30 --seconds 1 --loading --music "$module"
+  coded=$((width + width % 2))x$((height + height % 2))x
+  "$capture" --video a.mp4 --size $size --fps 30 --seconds 1 --loading --music "$module"
   [ "$(probe v:0 stream=codec_name a.mp4)" = h264 ] || fail "picture is not H.264"
   [ "$(probe v:0 stream=pix_fmt a.mp4)" = yuv420p ] || fail "picture is not yuv420p"
-  [ "$(probe v:0 stream=width,height a.mp4 | tr '\n' x)" = 840x526x ] || fail "wrong size"
+  [ "$(probe v:0 stream=width,height a.mp4 | tr '\n' x)" = "$coded" ] || fail "wrong size"
   [ "$(probe a:0 stream=codec_name a.mp4)" = aac ] || fail "sound is not AAC"
   [ "$(probe a:0 stream=sample_rate,channels a.mp4 | tr '\n' ' ')" = "44100 2 " ] || fail "sound is not 44100 Hz stereo"
   frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
@@ -82,20 +84,20 @@ errors)
   [ $status -eq 2 ] && grep -q '\.mkv' err.txt || fail "unknown type: status $status, $(cat err.txt)"
 
   status=0
-  "$capture" --video missing/a.mkv --size 840x525 --frames 0-1 --music "$module" 2>err.txt || status=$?
+  "$capture" --video missing/a.mkv --size $size --frames 0-1 --music "$module" 2>err.txt || status=$?
   [ $status -eq 1 ] && [ "$(errors)" -eq 1 ] || fail "unwritable folder: status $status, $(cat err.txt)"
 
   # A file size limit fails the writes as a full disk does.
   mkdir full
   status=0
-  (ulimit -f 16 && exec "$capture" --video full/a.mkv --size 840x525 --frames 300-315 --music "$module") \
+  (ulimit -f 16 && exec "$capture" --video full/a.mkv --size $size --frames 300-315 --music "$module") \
     2>err.txt || status=$?
   [ $status -eq 1 ] && [ "$(errors)" -eq 1 ] || fail "full disk: status $status, $(cat err.txt)"
   [ -z "$(ls -A full)" ] || fail "full disk left $(ls -A full)"
 
   # SIGTERM ends the file cleanly: it plays, and no temporary file is left.
   mkdir term
-  "$capture" --video term/a.mkv --size 840x525 --music "$module" 2>err.txt &
+  "$capture" --video term/a.mkv --size $size --music "$module" 2>err.txt &
   pid=$!
   for _ in $(seq 200); do
     if ls -A term | grep -q part; then break; fi
