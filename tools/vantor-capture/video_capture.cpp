@@ -319,8 +319,8 @@ int captureVideo(const VideoCaptureOptions& o) {
       // The animation counts frames: earlier ones still run, undrawn, and
       // their music is mixed and dropped.
       while (capture.frameIndex() < frame) capture.frame(false);
-      if (i == loading && o.first > 0) {
-        music.take(soundStart(o.first), &skipped);
+      for (std::int64_t left = i == loading ? soundStart(o.first) : 0; left > 0; left -= kVideoSampleRate) {
+        music.take(std::min<std::int64_t>(left, kVideoSampleRate), &skipped);
         skipped.clear();
       }
       const double t0 = seconds();
