@@ -104,3 +104,9 @@ RgbImage HeadlessGl::read() const {
   }
   return image;
 }
+
+void HeadlessGl::readBgra(std::uint8_t* out) const {
+  glFinish();
+  glPixelStorei(GL_PACK_ALIGNMENT, 4);
+  glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, out);
+}

@@ -1,0 +1,362 @@
+#include "video_file.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+enum class Container { none, mp4, mkv };
+
+Container containerOf(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  if (ext == ".mp4") return Container::mp4;
+  if (ext == ".mkv") return Container::mkv;
+  return Container::none;
+}
+
+double seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string describe(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+// Frames a sound encoder takes at once when it does not say (FLAC may leave
+// it to the caller).
+constexpr int kDefaultSoundFrames = 4608;
+
+}  // namespace
+
+struct VideoFile::Codecs {
+  Container container = Container::none;
+  AVFormatContext* format = nullptr;
+  AVCodecContext* video = nullptr;
+  AVCodecContext* audio = nullptr;
+  AVStream* videoStream = nullptr;
+  AVStream* audioStream = nullptr;
+  SwsContext* scale = nullptr;
+  SwrContext* resample = nullptr;
+  AVFrame* picture = nullptr;
+  AVFrame* sound = nullptr;
+  AVPacket* packet = nullptr;
+  int codedWidth = 0;               // the picture's size in the stream
+  int codedHeight = 0;
+  std::vector<std::uint8_t> padded;  // the picture with its padding, top down
+  int soundFrames = 0;              // frames per sound packet
+  std::vector<std::int16_t> pending;  // interleaved sound not yet encoded
+  std::int64_t picturesSent = 0;
+  std::int64_t soundSent = 0;       // sound frames sent to the encoder
+  bool fileOpen = false;
+
+  ~Codecs() {
+    av_packet_free(&packet);
+    av_frame_free(&sound);
+    av_frame_free(&picture);
+    swr_free(&resample);
+    sws_freeContext(scale);
+    avcodec_free_context(&audio);
+    avcodec_free_context(&video);
+    if (format != nullptr && fileOpen) avio_closep(&format->pb);
+    avformat_free_context(format);
+  }
+};
+
+VideoFile::~VideoFile() { abandon(); }
+
+std::string VideoFile::checkExtension(const std::string& path) {
+  if (containerOf(path) != Container::none) return {};
+  return path + ": unknown video type; the name must end in .mp4 (H.264 and AAC) or .mkv (lossless FFV1 and FLAC)";
+}
+
+bool VideoFile::fail(const std::string& what, int code) {
+  message = settings.path + ": " + what;
+  if (code < 0) message += ": " + describe(code);
+  abandon();
+  return false;
+}
+
+bool VideoFile::open(const VideoSettings& s) {
+  abandon();
+  settings = s;
+  message.clear();
+  spent = VideoTimes{};
+  const Container container = containerOf(s.path);
+  if (container == Container::none) {
+    message = checkExtension(s.path);
+    return false;
+  }
+  const bool lossless = container == Container::mkv;
+
+  // Same folder, so the final rename cannot cross file systems; hidden and
+  // marked, so nobody takes it for the finished video.
+  const std::filesystem::path target(s.path);
+  std::string hidden(1, '.');
+  hidden += target.filename().string();
+  hidden += '.';
+  hidden += std::to_string(getpid());
+  hidden += ".part";
+  tempPath = (target.parent_path() / hidden).string();
+
+  c = new Codecs;
+  c->container = container;
+  // yuv420p halves the colour resolution in both directions, so H.264 takes
+  // only even sizes: an odd picture (840x525, the window) gets one black row
+  // or column more at the bottom or right.
+  c->codedWidth = lossless ? s.width : (s.width + 1) & ~1;
+  c->codedHeight = lossless ? s.height : (s.height + 1) & ~1;
+  if (c->codedWidth != s.width || c->codedHeight != s.height) {
+    c->padded.assign(static_cast<std::size_t>(c->codedWidth) * c->codedHeight * 4, 0);
+  }
+  int rc = avformat_alloc_output_context2(&c->format, nullptr, lossless ? "matroska" : "mp4", tempPath.c_str());
+  if (rc < 0 || c->format == nullptr) return fail("cannot set up the container", rc);
+  // No random identifiers or dates: the same capture gives the same bytes.
+  c->format->flags |= AVFMT_FLAG_BITEXACT;
+  const bool globalHeader = (c->format->oformat->flags & AVFMT_GLOBALHEADER) != 0;
+
+  // Picture.
+  const AVCodec* videoCodec =
+      lossless ? avcodec_find_encoder(AV_CODEC_ID_FFV1) : avcodec_find_encoder_by_name("libx264");
+  if (videoCodec == nullptr) videoCodec = lossless ? nullptr : avcodec_find_encoder(AV_CODEC_ID_H264);
+  if (videoCodec == nullptr) return fail(lossless ? "no FFV1 encoder in this FFmpeg" : "no H.264 encoder in this FFmpeg");
+  c->video = avcodec_alloc_context3(videoCodec);
+  if (c->video == nullptr) return fail("out of memory");
+  c->video->width = c->codedWidth;
+  c->video->height = c->codedHeight;
+  c->video->time_base = AVRational{1, s.fps};
+  c->video->framerate = AVRational{s.fps, 1};
+  c->video->flags |= AV_CODEC_FLAG_BITEXACT;
+  if (globalHeader) c->video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  c->video->thread_count = 0;  // as many as the machine has
+  AVDictionary* videoOptions = nullptr;
+  if (lossless) {
+    c->video->pix_fmt = AV_PIX_FMT_BGR0;  // what OpenGL reads: no colour conversion at all
+    c->video->gop_size = s.fps;            // a key frame a second, for seeking
+    // Version 3 codes slices independently, so they can be coded in
+    // parallel; a fixed slice count keeps the bytes the same on any machine.
+    av_dict_set(&videoOptions, "level", "3", 0);
+    av_dict_set(&videoOptions, "slices", "4", 0);
+    av_dict_set(&videoOptions, "slicecrc", "1", 0);
+  } else {
+    c->video->pix_fmt = AV_PIX_FMT_YUV420P;
+    c->video->gop_size = 2 * s.fps;
+    c->video->color_range = AVCOL_RANGE_MPEG;
+    c->video->colorspace = AVCOL_SPC_BT709;
+    c->video->color_primaries = AVCOL_PRI_BT709;
+    c->video->color_trc = AVCOL_TRC_BT709;
+    av_dict_set(&videoOptions, "crf", std::to_string(s.quality).c_str(), 0);
+    av_dict_set(&videoOptions, "preset", "veryfast", 0);
+  }
+  rc = avcodec_open2(c->video, videoCodec, &videoOptions);
+  av_dict_free(&videoOptions);
+  if (rc < 0) return fail("cannot open the picture encoder", rc);
+  c->videoStream = avformat_new_stream(c->format, nullptr);
+  if (c->videoStream == nullptr) return fail("out of memory");
+  c->videoStream->time_base = c->video->time_base;
+  c->videoStream->avg_frame_rate = c->video->framerate;
+  rc = avcodec_parameters_from_context(c->videoStream->codecpar, c->video);
+  if (rc < 0) return fail("cannot set up the picture stream", rc);
+
+  // Sound.
+  const AVCodec* audioCodec = avcodec_find_encoder(lossless ? AV_CODEC_ID_FLAC : AV_CODEC_ID_AAC);
+  if (audioCodec == nullptr) return fail(lossless ? "no FLAC encoder in this FFmpeg" : "no AAC encoder in this FFmpeg");
+  c->audio = avcodec_alloc_context3(audioCodec);
+  if (c->audio == nullptr) return fail("out of memory");
+  c->audio->sample_fmt = lossless ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
+  c->audio->sample_rate = kVideoSampleRate;
+  av_channel_layout_default(&c->audio->ch_layout, 2);
+  c->audio->time_base = AVRational{1, kVideoSampleRate};
+  c->audio->flags |= AV_CODEC_FLAG_BITEXACT;
+  if (globalHeader) c->audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  if (!lossless) c->audio->bit_rate = 192000;
+  rc = avcodec_open2(c->audio, audioCodec, nullptr);
+  if (rc < 0) return fail("cannot open the sound encoder", rc);
+  c->soundFrames = c->audio->frame_size > 0 ? c->audio->frame_size : kDefaultSoundFrames;
+  c->audioStream = avformat_new_stream(c->format, nullptr);
+  if (c->audioStream == nullptr) return fail("out of memory");
+  c->audioStream->time_base = c->audio->time_base;
+  rc = avcodec_parameters_from_context(c->audioStream->codecpar, c->audio);
+  if (rc < 0) return fail("cannot set up the sound stream", rc);
+
+  // Converters and frames.
+  if (!lossless) {
+    c->scale = sws_getContext(c->codedWidth, c->codedHeight, AV_PIX_FMT_BGR0, c->codedWidth, c->codedHeight,
+                              AV_PIX_FMT_YUV420P,
+                              SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (c->scale == nullptr) return fail("cannot set up the colour conversion");
+    // Full-range RGB in, studio-range BT.709 out, as the stream is tagged.
+    sws_setColorspaceDetails(c->scale, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(SWS_CS_ITU709), 0,
+                             0, 1 << 16, 1 << 16);
+  }
+  AVChannelLayout stereo{};
+  av_channel_layout_default(&stereo, 2);
+  rc = swr_alloc_set_opts2(&c->resample, &stereo, c->audio->sample_fmt, kVideoSampleRate, &stereo,
+                           AV_SAMPLE_FMT_S16, kVideoSampleRate, 0, nullptr);
+  av_channel_layout_uninit(&stereo);
+  if (rc < 0 || swr_init(c->resample) < 0) return fail("cannot set up the sample conversion", rc);
+
+  c->picture = av_frame_alloc();
+  c->sound = av_frame_alloc();
+  c->packet = av_packet_alloc();
+  if (c->picture == nullptr || c->sound == nullptr || c->packet == nullptr) return fail("out of memory");
+  c->picture->format = c->video->pix_fmt;
+  c->picture->width = c->codedWidth;
+  c->picture->height = c->codedHeight;
+  if (av_frame_get_buffer(c->picture, 0) < 0) return fail("out of memory");
+  c->sound->format = c->audio->sample_fmt;
+  c->sound->sample_rate = kVideoSampleRate;
+  c->sound->nb_samples = c->soundFrames;
+  av_channel_layout_copy(&c->sound->ch_layout, &c->audio->ch_layout);
+  if (av_frame_get_buffer(c->sound, 0) < 0) return fail("out of memory");
+
+  rc = avio_open(&c->format->pb, tempPath.c_str(), AVIO_FLAG_WRITE);
+  if (rc < 0) {
+    message = settings.path + ": cannot create the file: " + describe(rc);
+    tempPath.clear();  // nothing was created
+    abandon();
+    return false;
+  }
+  c->fileOpen = true;
+  AVDictionary* muxOptions = nullptr;
+  // The index at the front: players and sites can start before the end has loaded.
+  if (!lossless) av_dict_set(&muxOptions, "movflags", "+faststart", 0);
+  rc = avformat_write_header(c->format, &muxOptions);
+  av_dict_free(&muxOptions);
+  if (rc < 0) return fail("cannot write the file", rc);
+  return true;
+}
+
+bool VideoFile::drain(void* codec, void* stream) {
+  auto* ctx = static_cast<AVCodecContext*>(codec);
+  auto* st = static_cast<AVStream*>(stream);
+  for (;;) {
+    int rc = avcodec_receive_packet(ctx, c->packet);
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+    if (rc < 0) return fail("encoding failed", rc);
+    av_packet_rescale_ts(c->packet, ctx->time_base, st->time_base);
+    c->packet->stream_index = st->index;
+    rc = av_interleaved_write_frame(c->format, c->packet);
+    if (rc < 0) return fail("cannot write the file", rc);
+    if (c->format->pb->error < 0) return fail("cannot write the file", c->format->pb->error);
+  }
+}
+
+bool VideoFile::addPicture(const std::uint8_t* bgrx) {
+  if (c == nullptr) return false;
+  const double start = seconds();
+  if (av_frame_make_writable(c->picture) < 0) return fail("out of memory");
+  const int w = settings.width, h = settings.height;
+  const int rowBytes = w * 4;
+  if (c->scale != nullptr && !c->padded.empty()) {
+    const int paddedRow = c->codedWidth * 4;
+    for (int y = 0; y < h; ++y) {
+      std::memcpy(&c->padded[static_cast<std::size_t>(y) * paddedRow],
+                  bgrx + static_cast<std::ptrdiff_t>(h - 1 - y) * rowBytes, static_cast<std::size_t>(rowBytes));
+    }
+    const std::uint8_t* source[1] = {c->padded.data()};
+    const int stride[1] = {paddedRow};
+    sws_scale(c->scale, source, stride, 0, c->codedHeight, c->picture->data, c->picture->linesize);
+  } else if (c->scale != nullptr) {
+    // A negative stride walks the rows top down.
+    const std::uint8_t* source[1] = {bgrx + static_cast<std::ptrdiff_t>(h - 1) * rowBytes};
+    const int stride[1] = {-rowBytes};
+    sws_scale(c->scale, source, stride, 0, h, c->picture->data, c->picture->linesize);
+  } else {
+    for (int y = 0; y < h; ++y) {
+      std::memcpy(c->picture->data[0] + static_cast<std::ptrdiff_t>(y) * c->picture->linesize[0],
+                  bgrx + static_cast<std::ptrdiff_t>(h - 1 - y) * rowBytes, static_cast<std::size_t>(rowBytes));
+    }
+  }
+  c->picture->pts = c->picturesSent++;
+  const double converted = seconds();
+  spent.converting += converted - start;
+  const int rc = avcodec_send_frame(c->video, c->picture);
+  const bool ok = rc < 0 ? fail("encoding failed", rc) : drain(c->video, c->videoStream);
+  spent.encoding += seconds() - converted;
+  return ok;
+}
+
+bool VideoFile::encodeSound(bool flush) {
+  const int available = static_cast<int>(c->pending.size() / 2);
+  const int n = std::min(available, c->soundFrames);
+  if (n == 0 || (n < c->soundFrames && !flush)) return true;
+  const double start = seconds();
+  if (av_frame_make_writable(c->sound) < 0) return fail("out of memory");
+  c->sound->nb_samples = n;
+  const std::uint8_t* source[1] = {reinterpret_cast<const std::uint8_t*>(c->pending.data())};
+  const int converted = swr_convert(c->resample, c->sound->data, n, source, n);
+  if (converted != n) return fail("sample conversion failed", converted);
+  c->pending.erase(c->pending.begin(), c->pending.begin() + static_cast<std::ptrdiff_t>(n) * 2);
+  c->sound->pts = c->soundSent;
+  c->soundSent += n;
+  const double encodeStart = seconds();
+  spent.converting += encodeStart - start;
+  const int rc = avcodec_send_frame(c->audio, c->sound);
+  const bool ok = rc < 0 ? fail("encoding failed", rc) : drain(c->audio, c->audioStream);
+  spent.encoding += seconds() - encodeStart;
+  return ok;
+}
+
+bool VideoFile::addSound(const std::int16_t* frames, int count) {
+  if (c == nullptr) return false;
+  c->pending.insert(c->pending.end(), frames, frames + static_cast<std::ptrdiff_t>(count) * 2);
+  while (c != nullptr && c->pending.size() / 2 >= static_cast<std::size_t>(c->soundFrames)) {
+    if (!encodeSound(false)) return false;
+  }
+  return c != nullptr;
+}
+
+bool VideoFile::finish() {
+  if (c == nullptr) return false;
+  const double start = seconds();
+  while (!c->pending.empty()) {
+    if (!encodeSound(true)) return false;
+  }
+  int rc = avcodec_send_frame(c->video, nullptr);
+  if (rc < 0 || !drain(c->video, c->videoStream)) return c != nullptr ? fail("encoding failed", rc) : false;
+  rc = avcodec_send_frame(c->audio, nullptr);
+  if (rc < 0 || !drain(c->audio, c->audioStream)) return c != nullptr ? fail("encoding failed", rc) : false;
+  rc = av_write_trailer(c->format);
+  if (rc < 0) return fail("cannot write the file", rc);
+  avio_flush(c->format->pb);
+  if (c->format->pb->error < 0) return fail("cannot write the file", c->format->pb->error);
+  rc = avio_closep(&c->format->pb);
+  c->fileOpen = false;
+  if (rc < 0) return fail("cannot write the file", rc);
+  std::error_code renameError;
+  std::filesystem::rename(tempPath, settings.path, renameError);
+  if (renameError) return fail("cannot move the finished file to its name: " + renameError.message());
+  tempPath.clear();
+  delete c;
+  c = nullptr;
+  spent.encoding += seconds() - start;
+  return true;
+}
+
+void VideoFile::abandon() {
+  delete c;
+  c = nullptr;
+  if (!tempPath.empty()) {
+    std::remove(tempPath.c_str());
+    tempPath.clear();
+  }
+}
