@@ -61,6 +61,7 @@ Module.vantor = (function () {
       box.appendChild(title); box.appendChild(body); box.appendChild(row);
       shade.appendChild(box);
       document.body.appendChild(shade);
+      performance.mark('vantor-question');
       row.firstChild.focus();  // Return answers with the first button
     });
   }
@@ -149,7 +150,7 @@ Module.vantor = (function () {
         c.style.width = width + 'px'; c.style.height = height + 'px';
       });
       document.getElementById('screen').style.display = 'block';
-      if (full) document.body.style.cursor = 'none';
+      if (full) { document.body.style.cursor = 'none'; document.body.classList.add('full'); }
       window.addEventListener('keydown', onKey, true);
       document.addEventListener('fullscreenchange', onFullscreenChange);
       setState('loading');
@@ -161,6 +162,7 @@ Module.vantor = (function () {
       fullScreen = false;
       if (document.fullscreenElement && document.exitFullscreen) document.exitFullscreen();
       document.body.style.cursor = '';
+      document.body.classList.remove('full');
       document.getElementById('screen').style.display = 'none';
       document.getElementById('ended').style.display = 'block';
       setState('ended');

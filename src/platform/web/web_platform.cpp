@@ -35,6 +35,10 @@ EM_JS(int, web_next_event, (), { return Module.vantor.nextEvent(); });
 EM_JS(void, web_post_quit, (), { Module.vantor.postQuit(); });
 EM_ASYNC_JS(void, web_next_frame, (), { await Module.vantor.nextFrame(); });
 EM_JS(void, web_set_title, (const char* text), { document.title = UTF8ToString(text); });
+EM_JS(void, web_viewport_size, (int* width, int* height), {
+  HEAP32[width >> 2] = innerWidth;
+  HEAP32[height >> 2] = innerHeight;
+});
 EM_JS(void, web_screen_size, (int* width, int* height), {
   HEAP32[width >> 2] = screen.width;
   HEAP32[height >> 2] = screen.height;
@@ -84,7 +88,9 @@ std::string executable_folder() { return "/"; }
 
 int open_window(WindowRecord& record) {
   int width = kWindowedWidth, height = kWindowedHeight;
-  if (record.fullScreen) desktop_size(&width, &height);
+  // Full screen is the page's whole area, which is the screen once the
+  // browser has granted it.
+  if (record.fullScreen) web_viewport_size(&width, &height);
   web_open_page(record.fullScreen, width, height);
   EmscriptenWebGLContextAttributes attributes;
   emscripten_webgl_init_context_attributes(&attributes);
