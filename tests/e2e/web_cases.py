@@ -5,6 +5,8 @@ Usage: web_cases.py WEB_BUILD_DIR CASE SCRATCH_DIR
   CASE: windowed  answer No: the question, an 840x525 canvas centred, rainbow
                   cubes, a running caption, sound playing and refilled,
                   Escape ends it; prints the page's size and start-up time
+        fullscreen answer Yes: the whole screen when the browser grants it,
+                  else the window; no running caption; Escape ends it
         silent    no 2.xm beside the page: no sound, the intro still runs
 
 The page is served from a local server with the cross-origin isolation
@@ -293,11 +295,33 @@ def case_windowed(browser, work):
     log(f"audio {second}")
     heard = (second["played"] - first["played"]) % 2**32 / 4 / 44100
     check(1.0 < heard < 6.0, f"{heard:.2f} s heard in about 2.5 s")
+    # The player splits its looping buffer into 100 blocks.
+    blocks = [s["played"] % s["bufferBytes"] * 100 // s["bufferBytes"] for s in (first, second)]
+    log(f"block heard: {blocks[0]} -> {blocks[1]}")
+    check(blocks[0] != blocks[1], "the block being heard did not advance")
     check(second["checksum"] != first["checksum"], "the looping buffer was not refilled")
     check(second["checksum"] != 0, "the looping buffer holds silence")
 
     report_size_and_start(browser)
     end_with_escape(browser)
+
+
+def case_fullscreen(browser, work):
+    answer_question(browser, "yes")
+    browser.wait_for("document.body.dataset.state === 'running'", 90, "the first frame")
+    full = browser.js("!!document.fullscreenElement")
+    rect = canvas_rect(browser)
+    log(f"full screen {'granted' if full else 'refused'}; canvas {rect}")
+    if full:
+        check((rect["w"], rect["h"], rect["x"], rect["y"]) == (rect["vw"], rect["vh"], 0, 0),
+              "the canvas does not cover the whole screen")
+        time.sleep(1)
+        title = browser.js("document.querySelector('title').textContent")
+        check(title == NAME, f"the caption changed in full screen: {title}")
+    else:
+        check((rect["w"], rect["h"]) == (840, 525), "refused full screen, yet no 840x525 canvas")
+    end_with_escape(browser)
+    check(not browser.js("!!document.fullscreenElement"), "the page stayed in full screen")
 
 
 def case_silent(browser, work):
@@ -342,7 +366,7 @@ def main():
     exe = find_chromium()
     if exe is None:
         skip("chromium is not installed")
-    cases = {"windowed": case_windowed, "silent": case_silent}
+    cases = {"windowed": case_windowed, "fullscreen": case_fullscreen, "silent": case_silent}
     if case not in cases:
         print(f"unknown case {case}", file=sys.stderr)
         return 2
