@@ -52,15 +52,14 @@ EM_JS(void, web_loading_text, (int x, int y, int height, const char* text, int r
 EM_ASYNC_JS(void, web_loading_show, (), { await Module.vantor.showLoading(); });
 // clang-format on
 
-
 namespace {
 
 // What the page's event queue hands out (see nextEvent in web_page.js).
-enum WebEvent { kNoEvent = 0, kEscape = 1, kQuit = 2, kOtherEvent = 3 };
+enum WebEvent { kNoEvent = 0, kEscape = 1, kQuit = 2 };
 
 // Entry points a desktop driver has but WebGL does not. The core resolves
-// them at start-up and never calls them; should that change, the call ends
-// the intro with a message instead of running into a null pointer.
+// them at start-up and never calls them; should that change, the call stops
+// the program with a word on the console instead of jumping to null.
 void unavailable_gl_entry_point() {
   std::fputs("vantor: an OpenGL entry point that WebGL lacks was called\n", stderr);
   std::abort();
