@@ -146,7 +146,10 @@ class Browser:
         msg = {"id": ident, "method": method, "params": params or {}}
         if session and self.session:
             msg["sessionId"] = self.session
-        os.write(self.to_browser, json.dumps(msg).encode() + b"\0")
+        try:
+            os.write(self.to_browser, json.dumps(msg).encode() + b"\0")
+        except OSError as e:
+            raise Failure(f"the browser is gone ({e})")
         deadline = time.time() + timeout
         with self.cond:
             while ident not in self.replies:
@@ -207,9 +210,12 @@ class Browser:
                                                  "windowsVirtualKeyCode": 27, "nativeVirtualKeyCode": 27})
 
     def close(self):
+        if self.stderr.closed:
+            return
         try:
-            self.call("Browser.close", session=False, timeout=5)
-        except Failure:
+            if self.proc.poll() is None:
+                self.call("Browser.close", session=False, timeout=5)
+        except (Failure, OSError):
             pass
         try:
             self.proc.wait(10)
@@ -374,11 +380,15 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     server = serve(os.path.abspath(web), hidden=("2.xm",) if case == "silent" else ())
-    browser = Browser(exe, tempfile.mkdtemp(prefix="profile-", dir=work))
+    profile = tempfile.mkdtemp(prefix="profile-", dir=work)
+    browser = Browser(exe, profile)
     try:
         try:
             browser.attach_page()
         except Failure as e:
+            browser.close()
+            with open(os.path.join(work, "chromium-stderr.txt"), errors="replace") as f:
+                sys.stdout.write("".join(f.readlines()[-10:]))
             skip(f"the browser did not start: {e}")
         url = f"http://127.0.0.1:{server.server_address[1]}/index.html"
         browser.call("Page.navigate", {"url": url})
@@ -392,6 +402,7 @@ def main():
     finally:
         browser.close()
         server.shutdown()
+        shutil.rmtree(profile, ignore_errors=True)
     log(f"PASS web {case}")
     return 0
 
