@@ -10,7 +10,8 @@ test_pkgs=(libgtest-dev googletest libbenchmark-dev clang
            g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
            xvfb xdotool x11-utils imagemagick python3 python3-xlib
            libegl-dev libegl-mesa0 libgl1-mesa-dri gdb
-           libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg)
+           libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
+                      emscripten chromium)
 
 # libFuzzer's runtime comes in a package named after clang's version.
 clang_runtime() {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset the tests need and runs all
-# tests: unit, sanitizer, end-to-end (Xvfb and Wine) and a bounded fuzz run.
+# tests: unit, sanitizer, end-to-end (Xvfb, Wine and headless Chromium) and a
+# bounded fuzz run.
 # Packages come from scripts/install-deps.sh; the module corpus from
 # scripts/fetch-xm-corpus.sh (its tests skip when it cannot be had).
 set -euo pipefail
@@ -20,6 +21,13 @@ for preset in windows-x64 windows-x86 fuzz linux asan tsan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
+
+# The web page, when Emscripten is there (its tests skip without it).
+if command -v emcc >/dev/null; then
+  step "Building web"
+  cmake --preset web >/dev/null
+  cmake --build --preset web -j "$jobs"
+fi
 
 if [ -x scripts/fetch-xm-corpus.sh ]; then
   step "Fetching the module corpus"

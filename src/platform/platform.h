@@ -1,7 +1,7 @@
 // The seam between the portable core and a platform backend.
 //
-// Exactly one backend (src/platform/win32 or src/platform/sdl) implements
-// every function declared here. The core includes only this header; it never
+// Exactly one backend (src/platform/win32, src/platform/sdl or
+// src/platform/web) implements every function declared here. The core includes only this header; it never
 // sees <windows.h> or SDL. Handles are opaque pointers owned by the backend.
 #pragma once
 

@@ -135,8 +135,14 @@ e2e_check_scroller_shot() {
 }
 
 e2e_scroller_shot_problem() {
-  local w="$1" h="$2" x="$3" y="$4" png="$5" band top bottom stats hues lit
+  local w="$1" h="$2" x="$3" y="$4" png="$5"
   import -window root -crop "${w}x${h}+${x}+${y}" +repage "$png" || { echo "screenshot failed"; return 1; }
+  e2e_png_scroller_problem "$png" "$w" "$h"
+}
+
+# The checks of e2e_scroller_shot_problem on a picture already taken (PNG W H).
+e2e_png_scroller_problem() {
+  local png="$1" w="$2" h="$3" band top bottom stats hues lit
   band=$((h / 5))
   top=$(convert "$png" -crop "${w}x${band}+0+0" +repage -format '%[fx:maxima]' info:)
   bottom=$(convert "$png" -crop "${w}x${band}+0+$((h - band))" +repage -format '%[fx:maxima]' info:)
