@@ -11,7 +11,7 @@ test_pkgs=(libgtest-dev googletest libbenchmark-dev clang
            xvfb xdotool x11-utils imagemagick python3 python3-xlib
            libegl-dev libegl-mesa0 libgl1-mesa-dri gdb
            libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
-                      emscripten chromium)
+           emscripten chromium)
 
 # libFuzzer's runtime comes in a package named after clang's version.
 clang_runtime() {
