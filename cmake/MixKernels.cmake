@@ -15,7 +15,8 @@ function(vantor_mix_kernel_options dir)
 endfunction()
 
 # Whether the target processor is x86 (32 or 64 bit), where those loops exist.
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i[3-6]86|x86|X86)$")
+# (Emscripten's toolchain calls its WebAssembly target x86.)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i[3-6]86|x86|X86)$" AND NOT EMSCRIPTEN)
   set(VANTOR_MIX_X86 ON)
 else()
   set(VANTOR_MIX_X86 OFF)
