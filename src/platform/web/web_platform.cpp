@@ -83,7 +83,15 @@ void* module_instance() { return nullptr; }
 
 // The page fetches 2.xm from beside itself into the root of the in-memory
 // file system before the intro starts.
-std::string executable_folder() { return "/"; }
+bool executable_folder(char* folder, std::size_t capacity) {
+  if (capacity < 2) {
+    if (capacity > 0) folder[0] = '\0';
+    return false;
+  }
+  folder[0] = '/';
+  folder[1] = '\0';
+  return true;
+}
 
 int open_window(WindowRecord& record) {
   int width = kWindowedWidth, height = kWindowedHeight;
