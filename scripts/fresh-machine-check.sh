@@ -112,10 +112,13 @@ cat >"$root/root/drive-run.sh" <<'DRIVE'
 # would: No in the prompt, wait for the running caption, Escape.
 set -u
 name="Vantor Filigree by Kestrel"
-Xvfb :7 -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+# A free display number: the root shares the host's abstract sockets.
+fifo=$(mktemp -u); mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
 xvfb=$!
-export DISPLAY=:7
-sleep 2
+read -r -t 20 n <"$fifo" || { echo "run command: Xvfb did not start"; exit 1; }
+rm -f "$fifo"
+export DISPLAY=":$n"
 cd /root/vantor
 scripts/run.sh >/root/run.log 2>&1 &
 run=$!
