@@ -112,16 +112,20 @@ cat >"$root/root/drive-run.sh" <<'DRIVE'
 # would: No in the prompt, wait for the running caption, Escape.
 set -u
 name="Vantor Filigree by Kestrel"
-# A free display number: the root shares the host's abstract sockets.
-fifo=$(mktemp -u); mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
-xvfb=$!
-read -r -t 20 n <"$fifo" || { echo "run command: Xvfb did not start"; exit 1; }
-rm -f "$fifo"
-export DISPLAY=":$n"
+# An X server reads its font path when it starts: like a desktop on a
+# machine that has the packages, the stand-in starts once the run command
+# has installed them (its build has begun), on the display number the host
+# found free (the root shares the host's abstract sockets).
+export DISPLAY=":$1"
 cd /root/vantor
 scripts/run.sh >/root/run.log 2>&1 &
 run=$!
+until grep -q '^\[1/' /root/run.log 2>/dev/null; do
+  kill -0 "$run" 2>/dev/null || { echo "run command: ended before building"; tail -15 /root/run.log; exit 1; }
+  sleep 1
+done
+Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+xvfb=$!
 find_window() {  # caption regex, seconds -> "ID W H X Y"
   local i line
   for i in $(seq $(($2 * 2))); do
@@ -156,10 +160,16 @@ echo "run command: the intro asked, ran in a window and ended on Escape with 0"
 DRIVE
 chmod +x "$root/root/drive-run.sh"
 
+# A display number free on the host, for the stand-in desktop.
+display=70
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] ||
+      grep -q "@/tmp/.X11-unix/X$display\$" /proc/net/unix; do
+  display=$((display + 1))
+done
 log "1. scripts/run.sh (log: $root/root/run.log)"
 t=$(date +%s)
 run_status=0
-in_root /root/drive-run.sh &
+in_root /root/drive-run.sh "$display" &
 wait $! || run_status=$?
 run_time=$(elapsed "$t")
 cp "$root/root/run.log" "$work/run.log" 2>/dev/null || true
