@@ -141,7 +141,7 @@ find_window() {  # caption regex, seconds -> "ID W H X Y"
 fail() { echo "run command: $*"; tail -15 /root/run.log; kill "$run" "$xvfb" 2>/dev/null; exit 1; }
 # Installing and building come first: allow them the better part of an hour.
 info=$(find_window "^${name}\$" 3000) || fail "no \"fullscreen?\" prompt"
-read -r id w h x y <<<"$info"
+read -r id w h x y _ <<<"$info"
 [ "$w" -lt 600 ] || fail "a ${w}x${h} window instead of the prompt"
 sleep 1
 xdotool mousemove $((x + w * 730 / 1000)) $((y + h * 745 / 1000)) click 1
