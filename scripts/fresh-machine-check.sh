@@ -120,7 +120,7 @@ export DISPLAY=":$1"
 cd /root/vantor
 scripts/run.sh >/root/run.log 2>&1 &
 run=$!
-until grep -q '^\[1/' /root/run.log 2>/dev/null; do
+until grep -qE '^(\[1/|ninja: no work to do)' /root/run.log 2>/dev/null; do
   kill -0 "$run" 2>/dev/null || { echo "run command: ended before building"; tail -15 /root/run.log; exit 1; }
   sleep 1
 done
