@@ -45,7 +45,7 @@ check_display() {
   build=$(realpath "$build")
   exe="$build/vantor"
   [ -x "$exe" ] || { echo "missing prerequisite: $exe has not been built" >&2; exit 1; }
-  # The end-to-end helpers: a private Xvfb, window lookup, Wine's prefix.
+  # The end-to-end tests' shell functions: a private Xvfb, window lookup, Wine's prefix.
   . "$root/tests/e2e/lib.sh"
   e2e_start_xvfb >/dev/null
 
