@@ -13,6 +13,8 @@ step() { echo; echo "=== $* ($(( $(date +%s) - start )) s)"; }
 
 step "Installing packages"
 scripts/install-deps.sh test
+step "Checking the tools the tests need"
+scripts/check-test-prereqs.sh tools
 
 # The fuzz build (clang) comes first among the Linux builds: the unit tests
 # include a bounded fuzzing run when it exists.
@@ -33,6 +35,11 @@ if [ -x scripts/fetch-xm-corpus.sh ]; then
   step "Fetching the module corpus"
   scripts/fetch-xm-corpus.sh || echo "corpus not available; its tests will skip"
 fi
+
+# The end-to-end tests rely on the display, its fonts and Wine: see that
+# they work before running them, and stop with the missing package if not.
+step "Checking the display and Wine"
+scripts/check-test-prereqs.sh display build/linux
 
 status=0
 step "Packages: build and check their contents"

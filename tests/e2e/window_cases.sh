@@ -5,6 +5,12 @@
 #         fullscreen answer Yes, check the whole screen is covered, Escape
 #         close      answer No, then ask the window to close politely
 #         readonly   start in a folder that cannot be written: no window, 0
+#         promptclose  close the prompt unanswered: a window at once, not a
+#                    second prompt (the Linux build: a Windows Yes/No box
+#                    has no close button)
+#         noframebuffer  a driver without framebuffer objects: the start-up
+#                    failure message, no intro window, 0 (the Linux build,
+#                    whose software driver can hide an extension)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
@@ -92,6 +98,45 @@ case "$case_name" in
     fi
     [ "$E2E_RC" = 0 ] || e2e_fail "exit code $E2E_RC, expected 0"
     check_log
+    ;;
+  promptclose)
+    start_intro "$work"
+    info=$(e2e_find_window "^${E2E_NAME}\$" 90) || e2e_fail "the fullscreen? prompt did not appear"
+    read -r id w h _ <<<"$info"
+    [ "$w" -lt 600 ] || e2e_fail "expected the prompt, found a ${w}x${h} window"
+    sleep 0.5
+    /usr/bin/python3 "$here/send_close.py" "$id" || e2e_fail "could not send the close request"
+    e2e_log "closed the prompt $id unanswered"
+    # Windowed at once: the running window comes, and no second prompt.
+    info=""
+    for i in $(seq 40); do
+      info=$(e2e_find_window "$title_re" 1) && break
+      # A second prompt may well reuse the first one's window id.
+      [ "$i" -gt 2 ] && again=$(e2e_find_window "^${E2E_NAME}\$" 1) && read -r _ w _ <<<"$again" &&
+        [ "$w" -lt 600 ] && e2e_fail "the prompt is showing again"
+      kill -0 "$intro_pid" 2>/dev/null || e2e_fail "the intro ended"
+    done
+    [ -n "$info" ] || { xwininfo -root -tree >&2; e2e_fail "no running caption"; }
+    read -r id w h _ <<<"$info"
+    e2e_log "window $id ${w}x${h}"
+    [ "$w" = 840 ] && [ "$h" = 525 ] || e2e_fail "client area ${w}x${h}, expected 840x525"
+    grep -q "fullscreen" "$work/stderr.txt" && e2e_fail "the intro complained about the prompt"
+    e2e_press_escape "$id"
+    expect_exit_zero
+    check_log
+    ;;
+  noframebuffer)
+    launch=(env MESA_EXTENSION_OVERRIDE=-GL_EXT_framebuffer_object "${launch[@]}")
+    start_intro "$work"
+    e2e_answer_prompt "$kind" no
+    info=$(e2e_find_window "^Error\$" 60) || { xwininfo -root -tree >&2; e2e_fail "no failure message"; }
+    read -r id _ <<<"$info"
+    grep -q "no sjades" "$work/stderr.txt" || e2e_fail "the failure text is not on standard error"
+    if e2e_find_window "^${E2E_NAME}( - .*)?\$" 1 >/dev/null; then e2e_fail "the intro's window is still open"; fi
+    /usr/bin/python3 "$here/send_close.py" "$id" || e2e_fail "could not close the failure message"
+    expect_exit_zero
+    [ "$(tr -d '\r' <"$work/debug.txt")" = "$(printf 'debug file\n-------------------------')" ] ||
+      e2e_fail "debug.txt should keep only its header after a failed start"
     ;;
   readonly)
     ro="$work/readonly"

@@ -2,31 +2,71 @@
 
 #include <SDL.h>
 #include <SDL_ttf.h>
+#include <fontconfig/fontconfig.h>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/sdl/sdl_rules.h"
 #include "shell/gl.h"
 
 namespace {
 
-// Fonts with Arial's metrics, in the places Debian-like systems keep them.
-const char* const kFontPaths[] = {
-    "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf",
-    "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf",
-    "/usr/share/fonts/liberation/LiberationSans-Regular.ttf",
-    "/usr/share/fonts/liberation-sans/LiberationSans-Regular.ttf",
-    "/usr/share/fonts/truetype/msttcorefonts/Arial.ttf",
-    "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
-};
+// Every scalable font fontconfig knows, one candidate per family name.
+std::vector<sdl_rules::FontCandidate> installed_fonts() {
+  std::vector<sdl_rules::FontCandidate> fonts;
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  if (!config) return fonts;
+  FcPattern* pattern = FcPatternCreate();
+  FcPatternAddBool(pattern, FC_OUTLINE, FcTrue);
+  FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, FC_FILE, FC_INDEX, FC_WEIGHT, FC_SLANT, FC_WIDTH,
+                                          FC_SPACING, static_cast<char*>(nullptr));
+  FcFontSet* set = (pattern && objects) ? FcFontList(config, pattern, objects) : nullptr;
+  for (int i = 0; set && i < set->nfont; ++i) {
+    const FcPattern* font = set->fonts[i];
+    FcChar8* file = nullptr;
+    if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch) continue;
+    sdl_rules::FontCandidate candidate;
+    candidate.file = reinterpret_cast<const char*>(file);
+    FcPatternGetInteger(font, FC_INDEX, 0, &candidate.index);
+    FcPatternGetInteger(font, FC_WEIGHT, 0, &candidate.weight);
+    FcPatternGetInteger(font, FC_SLANT, 0, &candidate.slant);
+    FcPatternGetInteger(font, FC_WIDTH, 0, &candidate.width);
+    int spacing = FC_PROPORTIONAL;
+    FcPatternGetInteger(font, FC_SPACING, 0, &spacing);
+    candidate.monospace = spacing == FC_MONO || spacing == FC_CHARCELL;
+    FcChar8* family = nullptr;
+    for (int n = 0; FcPatternGetString(font, FC_FAMILY, n, &family) == FcResultMatch; ++n) {
+      candidate.family = reinterpret_cast<const char*>(family);
+      fonts.push_back(candidate);
+    }
+  }
+  if (set) FcFontSetDestroy(set);
+  if (objects) FcObjectSetDestroy(objects);
+  if (pattern) FcPatternDestroy(pattern);
+  FcConfigDestroy(config);
+  return fonts;
+}
 
 // A cell height of 44 pixels (ascent plus descent) is an em of about 39
 // pixels for Arial-metric faces.
 constexpr int kFontPointSize = 39;
 
+// The face the Windows build names is Arial; here the nearest the desktop
+// has, found as the desktop finds fonts.
 TTF_Font* open_loading_font() {
   if (!TTF_WasInit() && TTF_Init() != 0) return nullptr;
-  for (const char* path : kFontPaths) {
-    if (TTF_Font* font = TTF_OpenFont(path, kFontPointSize)) return font;
+  const std::vector<sdl_rules::FontCandidate> fonts = installed_fonts();
+  const int chosen = sdl_rules::choose_loading_font(fonts);
+  if (chosen < 0) {
+    std::fprintf(stderr, "vantor: no sans serif font for the loading screen\n");
+    return nullptr;
   }
-  return nullptr;
+  const sdl_rules::FontCandidate& font = fonts[static_cast<std::size_t>(chosen)];
+  TTF_Font* opened = TTF_OpenFontIndex(font.file.c_str(), kFontPointSize, font.index);
+  if (!opened) std::fprintf(stderr, "vantor: cannot open %s: %s\n", font.file.c_str(), TTF_GetError());
+  return opened;
 }
 
 // Rectangles of the loading screen are given top-down in window pixels;
@@ -84,12 +124,17 @@ void draw_text(int windowWidth, int windowHeight, const platform::LoadingScreen&
 }  // namespace
 
 void draw_loading_screen_gl(int w, int h, const platform::LoadingScreen& screen) {
+  // In the Windows build's order: background, text, trough, bar. The
+  // rectangles are cleared through the scissor box, which must be off while
+  // the text is drawn.
   glEnable(GL_SCISSOR_TEST);
   fill_rect(h, 0, 0, w, h, {0, 0, 0});
   outlined_rect(h, screen.background);
+  glDisable(GL_SCISSOR_TEST);
+  draw_text(w, h, screen);
+  glEnable(GL_SCISSOR_TEST);
   outlined_rect(h, screen.trough);
   outlined_rect(h, screen.bar);
   glDisable(GL_SCISSOR_TEST);
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-  draw_text(w, h, screen);
 }

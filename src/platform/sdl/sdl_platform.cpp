@@ -13,6 +13,7 @@
 #include "shell/main_loop.h"
 #include "shell/title.h"
 #include "shell/window_layout.h"
+#include "sdl_rules.h"
 
 namespace {
 
@@ -38,15 +39,15 @@ bool ask_fullscreen() {
   // With the video subsystem up, SDL asks through the display's own message
   // box; without it, it first tries helper programs that may not exist.
   const bool video = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  // Closing the box without an answer is an answer: not Yes. Only a box
+  // that could not be shown at all is tried once more.
   int answer = -1;
-  for (int attempt = 0; attempt < 2 && answer < 0; ++attempt) {
-    if (SDL_ShowMessageBox(&box, &answer) != 0) {
-      std::fprintf(stderr, "vantor: cannot ask \"fullscreen?\": %s\n", SDL_GetError());
-      answer = -1;
-    }
+  if (SDL_ShowMessageBox(&box, &answer) != 0) {
+    std::fprintf(stderr, "vantor: cannot ask \"fullscreen?\" (%s); trying once more\n", SDL_GetError());
+    if (SDL_ShowMessageBox(&box, &answer) != 0) answer = -1;
   }
   if (video) SDL_QuitSubSystem(SDL_INIT_VIDEO);
-  // No way to ask: run in a window, the safer of the two answers.
+  // No answer, or no way to ask: run in a window, the safer of the two.
   return answer == 1;
 }
 
@@ -174,7 +175,14 @@ void desktop_size(int* width, int* height) {
   *height = mode.h;
 }
 
-void* gl_proc_address(const char* name) { return SDL_GL_GetProcAddress(name); }
+void* gl_proc_address(const char* name) {
+  // Under GLX every name gets an address, offered or not: the context's own
+  // version and extension strings say whether the driver has the function.
+  const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  const auto* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+  if (!sdl_rules::gl_entry_point_offered(name, version, extensions)) return nullptr;
+  return SDL_GL_GetProcAddress(name);
+}
 
 }  // namespace platform
 

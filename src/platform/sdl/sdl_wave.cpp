@@ -1,8 +1,10 @@
 // The wave output device over SDL audio: SDL pulls sound through a callback,
 // so the callback plays the looping buffer itself, from a cursor that wraps
-// at the buffer's end, and counts the bytes it has handed over. The output
-// thread reads that count as the position played, exactly as it reads the
-// position of a device that loops on its own.
+// at the buffer's end, and counts the bytes it has handed over. The position
+// the output thread reads is what has been heard: the bytes handed over,
+// less what SDL still holds of them, advanced by the time since SDL's last
+// request, so that it names the block being heard as a device that loops on
+// its own does.
 #include <SDL.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "sdl_rules.h"
 
 namespace platform {
 namespace {
@@ -21,13 +24,28 @@ struct SdlWave {
   const std::uint8_t* buffer = nullptr;
   std::uint32_t bytes = 0;
   std::uint32_t cursor = 0;  // audio thread only
-  // Bytes handed to SDL since wave_start. Both sides update it with
-  // read-modify-write operations, which also orders the output thread's
-  // refills of the buffer before the callback's later reads of them.
-  std::atomic<std::uint32_t> played{0};
+  std::uint32_t handed = 0;  // audio thread only: bytes handed to SDL since wave_start
+  // Bytes SDL holds right after each request: the request itself (SDL 2
+  // tells nothing of the latency beyond it).
+  std::uint32_t queued = 0;
+  std::uint32_t bytesPerSecond = 0;
+  // The latest request: bytes handed over up to it (high half) and the
+  // microsecond clock when it came (low half), in one word so that the two
+  // are always read together. Both sides update it with read-modify-write
+  // operations, which also orders the output thread's refills of the buffer
+  // before the callback's later reads of them.
+  std::atomic<std::uint64_t> handOver{0};
+  std::uint32_t heard = 0;  // output thread only: the last position answered
   // Set once the buffer is filled and playing may begin.
   std::atomic<bool> started{false};
 };
+
+// A free-running microsecond clock; differences stay right across its wrap.
+std::uint32_t clock_microseconds() {
+  const Uint64 count = SDL_GetPerformanceCounter();
+  const Uint64 frequency = SDL_GetPerformanceFrequency();
+  return static_cast<std::uint32_t>(count / frequency * 1000000 + count % frequency * 1000000 / frequency);
+}
 
 void SDLCALL play_loop(void* userdata, Uint8* stream, int length) {
   auto* wave = static_cast<SdlWave*>(userdata);
@@ -44,7 +62,9 @@ void SDLCALL play_loop(void* userdata, Uint8* stream, int length) {
     wave->cursor += run;
     if (wave->cursor == wave->bytes) wave->cursor = 0;
   }
-  wave->played.fetch_add(static_cast<std::uint32_t>(length), std::memory_order_acq_rel);
+  wave->handed += static_cast<std::uint32_t>(length);
+  const std::uint64_t request = std::uint64_t{wave->handed} << 32 | clock_microseconds();
+  wave->handOver.exchange(request, std::memory_order_acq_rel);
 }
 
 }  // namespace
@@ -72,6 +92,8 @@ void* wave_open(int rate) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     return nullptr;
   }
+  wave->queued = have.size;
+  wave->bytesPerSecond = static_cast<std::uint32_t>(rate) * 4;
   return wave;
 }
 
@@ -99,7 +121,13 @@ std::uint32_t wave_position(void* device) {
   if (!wave) return 0;
   // A read-modify-write rather than a load: it publishes the blocks this
   // thread refilled since its last poll to the callback's next pass.
-  return wave->played.fetch_add(0, std::memory_order_acq_rel);
+  const std::uint64_t request = wave->handOver.fetch_add(0, std::memory_order_acq_rel);
+  const auto handed = static_cast<std::uint32_t>(request >> 32);
+  const std::uint32_t microseconds = clock_microseconds() - static_cast<std::uint32_t>(request);
+  const std::uint64_t since = std::uint64_t{microseconds} * wave->bytesPerSecond / 1000000;
+  const auto playedSince = static_cast<std::uint32_t>(std::min<std::uint64_t>(since, UINT32_MAX) & ~3u);
+  wave->heard = sdl_rules::heard_position(wave->heard, handed, wave->queued, playedSince);
+  return wave->heard;
 }
 
 void wave_pause(void* device, bool paused) {
