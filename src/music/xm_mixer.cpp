@@ -204,8 +204,9 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
         v.rampRight = v.rightLevel * 256;
       }
     } else if (kernels.skipSilent && v.leftLevel == 0 && v.rightLevel == 0) {
-      // Adding zero products changes no sum (a sum of the buffer is never
-      // -0), so a silent voice is only moved on.
+      // Adding zero products changes no sum: the block starts at +0 and a
+      // sum is -0 only when both terms are, so no sum is ever -0, and x + 0
+      // and x - 0 are x. A silent voice is only moved on.
       pos = static_cast<int64_t>(static_cast<uint64_t>(pos) + static_cast<uint64_t>(pass) * delta);
     } else {
       pos = static_cast<int64_t>(kernels.plain(run, static_cast<float>(v.leftLevel), static_cast<float>(v.rightLevel)));
