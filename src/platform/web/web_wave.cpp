@@ -9,10 +9,7 @@
 #include <emscripten.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <new>
-#include <thread>
 
 #include "platform/platform.h"
 
@@ -90,18 +87,5 @@ void wave_pause(void*, bool) {}
 
 // Browsers give a worker no priority to raise.
 void raise_thread_priority() {}
-
-// The output thread is a worker from the pool made ready before the intro
-// starts.
-void* thread_start(void (*body)()) { return new (std::nothrow) std::thread(body); }
-
-void thread_join(void* thread) {
-  auto* t = static_cast<std::thread*>(thread);
-  if (!t) return;
-  t->join();
-  delete t;
-}
-
-void sleep_milliseconds(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// Threads for the SDL backend: the standard library's.
+// Threads for the SDL and web backends: the standard library's.
 #include <chrono>
 #include <new>
 #include <system_error>
