@@ -106,14 +106,6 @@ inline void mix_ramp_gains(float* gains, int32_t count, float* gainLeft, float* 
   *gainRight = gr;
 }
 
-// Frames before the first whose left value sits at an `alignment`-byte
-// boundary, at most `frames`.
-inline int32_t mix_head_frames(const float* out, int32_t frames, uintptr_t alignment) {
-  const auto address = reinterpret_cast<uintptr_t>(out);
-  const auto head = static_cast<int32_t>(((alignment - (address & (alignment - 1))) & (alignment - 1)) / 8);
-  return head < frames ? head : frames;
-}
-
 inline int16_t mix_pcm_value(float x) {
   if (x >= 32767.0f) return 32767;
   if (x <= -32768.0f) return -32768;

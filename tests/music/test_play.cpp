@@ -128,22 +128,9 @@ struct Player {
   }
 };
 
-class PlayTest : public ::testing::Test {
+class PlayTest : public ScratchFolderTest {
  protected:
-  fs::path dir;
-  void SetUp() override {
-    dir = scratch_path("xm-play-test");
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    const fs::path p = dir / name;
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
-    return p.string();
-  }
+  PlayTest() : ScratchFolderTest("xm-play-test") {}
   // xm-render's samples of one pass through `in`.
   std::string rendered(const std::string& in) {
     const fs::path wav = dir / "render.wav";

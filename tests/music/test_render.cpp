@@ -21,23 +21,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class RenderTest : public ::testing::Test {
+class RenderTest : public ScratchFolderTest {
  protected:
-  fs::path dir;
-
-  void SetUp() override {
-    dir = scratch_path("xm-render-test");
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    const fs::path p = dir / name;
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
-    return p.string();
-  }
+  RenderTest() : ScratchFolderTest("xm-render-test") {}
   static std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
