@@ -15,6 +15,7 @@ const XmWaveDevice platformWaveDevice = {
     [](void* thread) { platform::thread_join(thread); },
     [](uint32_t milliseconds) { platform::sleep_milliseconds(milliseconds); },
     [](void* device, bool paused) { platform::wave_pause(device, paused); },
+    [](void* device, uint32_t offset, uint32_t bytes) { platform::wave_written(device, offset, bytes); },
 };
 
 }  // namespace

@@ -58,7 +58,10 @@ void output_thread() {
     const int32_t p = block_being_played();
     while (output.fillBlock != p) {
       mixing.store(1, std::memory_order_release);
+      const uint32_t blockBytes = static_cast<uint32_t>(output.blockFrames) * 4;
+      const uint32_t offset = static_cast<uint32_t>(output.fillBlock) * blockBytes;
       mix_fill_block(&output);
+      if (waveDevice->written) waveDevice->written(device, offset, blockBytes);
       const int32_t next = playBlock.load(std::memory_order_relaxed) + 1;
       playBlock.store(next == output.blockCount ? 0 : next, std::memory_order_release);
       mixing.store(0, std::memory_order_release);

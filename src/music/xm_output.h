@@ -29,6 +29,8 @@ struct XmWaveDevice {
   void (*joinThread)(void* thread);
   void (*sleep)(uint32_t milliseconds);  // suspends the calling thread
   void (*pause)(void* device, bool paused);  // hold or go on; may be null
+  // Told of each block refilled after start, in order; may be null.
+  void (*written)(void* device, uint32_t offset, uint32_t bytes);
 };
 
 // Installs the device for the next xm_play (null: none, so xm_play fails to

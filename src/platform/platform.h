@@ -110,6 +110,12 @@ bool wave_start(void* device);
 // Called from the output thread while the device plays.
 std::uint32_t wave_position(void* device);
 
+// The output has just refilled `bytes` bytes of the looping buffer from
+// `offset`, in the order the device is to play them. A device that plays
+// the buffer in place ignores it; one that keeps its own copy (the browser's
+// audio worklet) takes them from here.
+void wave_written(void* device, std::uint32_t offset, std::uint32_t bytes);
+
 // Holds the sound where it is (paused) or goes on from there; the position
 // stands still meanwhile.
 void wave_pause(void* device, bool paused);

@@ -98,6 +98,7 @@ bool wave_start(void*) { return false; }
 std::uint32_t wave_position(void*) { return 0; }
 void wave_close(void*) {}
 void wave_pause(void*, bool) {}
+void wave_written(void*, std::uint32_t, std::uint32_t) {}
 void raise_thread_priority() {}
 void* thread_start(void (*)()) { return nullptr; }
 void thread_join(void*) {}

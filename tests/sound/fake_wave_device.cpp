@@ -58,7 +58,7 @@ void sleep_for(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono:
 
 const XmWaveDevice table = {open_device, prepare_device, start_device, device_position,
                             close_device, raise_priority, start_thread, join_thread, sleep_for,
-                            nullptr};
+                            nullptr, nullptr};
 
 }  // namespace
 

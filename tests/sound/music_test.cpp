@@ -30,6 +30,7 @@ bool wave_start(void* d) { return soundtest::fake_wave_device()->start(d); }
 std::uint32_t wave_position(void* d) { return soundtest::fake_wave_device()->position(d); }
 void wave_close(void* d) { soundtest::fake_wave_device()->close(d); }
 void wave_pause(void*, bool) {}
+void wave_written(void*, std::uint32_t, std::uint32_t) {}
 void raise_thread_priority() {}
 void* thread_start(void (*body)()) { return soundtest::fake_wave_device()->startThread(body); }
 void thread_join(void* t) { soundtest::fake_wave_device()->joinThread(t); }

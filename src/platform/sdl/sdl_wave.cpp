@@ -144,6 +144,9 @@ void wave_close(void* device) {
   SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
+// SDL pulls from the looping buffer itself.
+void wave_written(void*, std::uint32_t, std::uint32_t) {}
+
 void raise_thread_priority() { SDL_SetThreadPriority(SDL_THREAD_PRIORITY_TIME_CRITICAL); }
 
 }  // namespace platform

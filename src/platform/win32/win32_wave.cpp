@@ -85,6 +85,9 @@ void wave_close(void* device) {
   delete wave;
 }
 
+// The device plays the looping buffer in place.
+void wave_written(void*, std::uint32_t, std::uint32_t) {}
+
 void raise_thread_priority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL); }
 
 }  // namespace platform
