@@ -1,7 +1,6 @@
 // The page side of the browser backend: the question box, the window (a
 // canvas centred on a black page), the loading screen, the key queue and the
-// audio worklet. Runs in the page; the same script is loaded by the program's
-// worker threads, which only ever touch the shared memory.
+// audio worklet. Everything runs on the page's own thread but the worklet.
 
 // The module beside the page becomes /2.xm in the in-memory file system.
 // Without it (or when it cannot be fetched) the intro runs silently.
@@ -21,7 +20,8 @@ Module.vantor = (function () {
   var ESCAPE = 1, QUIT = 2;
   var events = [];
   var fullScreen = false;
-  var audio = { context: null, ready: null, node: null, wave: 0, buffer: 0, bytes: 0 };
+  var audio = { context: null, ready: null, node: null, session: 0, buffer: 0, bytes: 0,
+                played: 0, starved: 0, quanta: 0 };
   var firstFrame = true;
 
   function el(tag, css, text) {
@@ -66,47 +66,92 @@ Module.vantor = (function () {
     });
   }
 
+  // No sound is no reason to stop: the intro then runs silently, and the
+  // page says why in one sentence.
+  function noSound(sentence) {
+    audio.context = null;
+    audio.ready = null;
+    document.body.dataset.sound = 'off';
+    var notice = document.getElementById('notice');
+    notice.textContent = sentence;
+    notice.style.display = 'block';
+  }
+
   // The audio context has to be made inside the click that answers the
   // question, the user gesture browsers require before a page makes sound.
   function startAudio() {
+    var Context = window.AudioContext || window.webkitAudioContext;
+    if (!Context) return noSound('No sound: this browser has no Web Audio.');
+    var context;
     try {
-      var Context = window.AudioContext || window.webkitAudioContext;
-      audio.context = new Context({ sampleRate: 44100 });
-      var code = '(' + loopProcessor.toString() + ')()';
-      var url = URL.createObjectURL(new Blob([code], { type: 'application/javascript' }));
-      audio.ready = audio.context.audioWorklet.addModule(url);
-      audio.ready.catch(function (e) { console.error('vantor: no audio worklet: ' + e); });
+      context = new Context({ sampleRate: 44100 });
     } catch (e) {
-      console.error('vantor: no audio: ' + e);
-      audio.context = null;
+      return noSound('No sound: the browser refused the page an audio context (' + e.message + ').');
+    }
+    if (!context.audioWorklet) {
+      context.close();
+      return noSound('No sound: this browser gives the page no audio worklet' +
+                     ' (browsers give it only to pages served over https or from this computer).');
+    }
+    audio.context = context;
+    var code = '(' + loopProcessor.toString() + ')()';
+    var url = URL.createObjectURL(new Blob([code], { type: 'application/javascript' }));
+    audio.ready = context.audioWorklet.addModule(url);
+    audio.ready.catch(function (e) { noSound('No sound: the audio worklet did not load (' + e + ').'); });
+    if (context.state !== 'running') {
+      context.resume().catch(function (e) {
+        noSound('No sound: the browser did not let the page start its audio (' + e.message + ').');
+      });
     }
   }
 
-  // Runs in the audio worklet: plays the looping buffer from the shared
-  // memory and counts the bytes handed over, as a looping device would.
+  // Runs in the audio worklet: its own copy of the looping buffer, played
+  // from a cursor that wraps at the end and refilled by message. It counts
+  // the frames it has played and the render quanta it had nothing for.
   function loopProcessor() {
     class VantorLoop extends AudioWorkletProcessor {
       constructor(options) {
         super();
         var o = options.processorOptions;
-        this.pcm = new Int16Array(o.memory, o.buffer, o.bytes >> 1);
-        this.words = new Uint32Array(o.memory);
-        this.played = o.wave >> 2;
-        this.stopped = this.played + 1;
-        this.frames = o.bytes >> 2;
-        this.cursor = 0;
+        this.frames = o.frames;
+        this.ring = new Int16Array(o.frames * 2);
+        this.ring.set(new Int16Array(o.pcm));
+        this.received = o.frames;  // frames handed over so far
+        this.played = 0;
+        this.starved = 0;
+        this.quanta = 0;
+        this.stopped = false;
+        var self = this;
+        this.port.onmessage = function (e) {
+          if (e.data === 'stop') { self.stopped = true; return; }
+          var pcm = new Int16Array(e.data), frames = pcm.length >> 1;
+          var at = self.received % self.frames, first = Math.min(frames, self.frames - at);
+          self.ring.set(pcm.subarray(0, first * 2), at * 2);
+          if (first < frames) self.ring.set(pcm.subarray(first * 2), 0);
+          self.received += frames;
+        };
       }
       process(inputs, outputs) {
-        if (Atomics.load(this.words, this.stopped)) return false;
+        if (this.stopped) return false;
         var left = outputs[0][0], right = outputs[0][1], n = left.length;
-        var pcm = this.pcm, c = this.cursor;
-        for (var i = 0; i < n; i++) {
-          left[i] = pcm[2 * c] / 32768;
-          right[i] = pcm[2 * c + 1] / 32768;
-          if (++c === this.frames) c = 0;
+        this.quanta++;
+        if (this.received - this.played < n) {
+          // Nothing new to play: silence (the outputs start zeroed), and the
+          // count stands still until the next block arrives.
+          this.starved++;
+        } else {
+          var ring = this.ring, frames = this.frames, c = this.played % frames;
+          for (var i = 0; i < n; i++) {
+            left[i] = ring[2 * c] / 32768;
+            right[i] = ring[2 * c + 1] / 32768;
+            if (++c === frames) c = 0;
+          }
+          this.played += n;
         }
-        this.cursor = c;
-        Atomics.add(this.words, this.played, n * 4);
+        // About every 12 ms: the bytes played (a wrapping 32-bit count).
+        if ((this.quanta & 3) === 0) {
+          this.port.postMessage([this.played * 4 % 4294967296, this.starved, this.quanta]);
+        }
         return true;
       }
     }
@@ -205,29 +250,49 @@ Module.vantor = (function () {
     audioOpen: function (rate) {
       return audio.context && audio.ready && audio.context.sampleRate === rate ? 1 : 0;
     },
-    // Starts the worklet once its code has loaded; until then the count of
-    // bytes played stays where it is, as with a device slow to start.
-    audioStart: function (wave, buffer, bytes) {
-      audio.wave = wave; audio.buffer = buffer; audio.bytes = bytes;
-      var context = audio.context;
+    // Starts the worklet with a copy of the whole buffer once its code has
+    // loaded; until then the count of bytes played stays at 0, as with a
+    // device slow to start, so nothing is refilled meanwhile.
+    audioStart: function (buffer, bytes) {
+      var context = audio.context, pcm = HEAPU8.slice(buffer, buffer + bytes).buffer;
+      var session = ++audio.session;
+      audio.buffer = buffer; audio.bytes = bytes;
+      audio.played = 0; audio.starved = 0; audio.quanta = 0;
       audio.ready.then(function () {
-        if (audio.wave !== wave || Atomics.load(HEAPU32, (wave >> 2) + 1)) return;
+        if (session !== audio.session || !audio.bytes) return;
         audio.node = new AudioWorkletNode(context, 'vantor-loop', {
           numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2],
-          processorOptions: { memory: HEAPU8.buffer, wave: wave, buffer: buffer, bytes: bytes }
+          processorOptions: { frames: bytes >> 2, pcm: pcm }
         });
+        audio.node.port.onmessage = function (e) {
+          if (session !== audio.session) return;
+          audio.played = e.data[0]; audio.starved = e.data[1]; audio.quanta = e.data[2];
+        };
         audio.node.connect(context.destination);
+        document.body.dataset.sound = 'on';
       }, function () {});
       return 1;
     },
+    // A block the output refilled, in the order it is to be played.
+    audioWrite: function (data, bytes) {
+      if (!audio.node) return;
+      var copy = HEAPU8.slice(data, data + bytes).buffer;
+      audio.node.port.postMessage(copy, [copy]);
+    },
+    audioPlayed: function () { return audio.played >>> 0; },
     audioClose: function () {
-      if (audio.node) audio.node.disconnect();
+      audio.session++;
+      if (audio.node) {
+        audio.node.port.postMessage('stop');
+        audio.node.disconnect();
+      }
       audio.node = null;
-      audio.wave = 0;
+      audio.bytes = 0;
       if (audio.context) audio.context.suspend();
     },
     // For whoever watches the page (the tests): the audio context's state,
-    // the bytes played and a checksum of the looping buffer.
+    // the bytes played, the quanta the worklet played and starved, and a
+    // checksum of the program's looping buffer.
     audioStatus: function () {
       var sum = 0;
       if (audio.bytes) {
@@ -237,9 +302,11 @@ Module.vantor = (function () {
       return {
         state: audio.context ? audio.context.state : 'none',
         playing: !!audio.node,
-        played: audio.wave ? Atomics.load(HEAPU32, audio.wave >> 2) : 0,
+        played: audio.played >>> 0,
         bufferBytes: audio.bytes,
-        checksum: sum
+        checksum: sum,
+        starved: audio.starved,
+        quanta: audio.quanta
       };
     }
   };

@@ -5,6 +5,8 @@
 // The core runs its own blocking loop; here the loop is suspended (Asyncify)
 // at the three places where a desktop program would wait: for the answer to
 // the question, after painting the loading screen, and at each buffer swap.
+// Each of these also lets the music's output loop run (web_thread.cpp): the
+// page has one thread, so that works on any static host.
 // The page's own code lives in web_page.js; the functions below only call it.
 #include <emscripten.h>
 #include <emscripten/html5.h>
@@ -16,6 +18,7 @@
 
 #include "platform/platform.h"
 #include "platform/web/web_gl.h"
+#include "platform/web/web_thread.h"
 #include "shell/main_loop.h"
 #include "shell/title.h"
 #include "shell/window_layout.h"
@@ -145,6 +148,7 @@ bool pump_one_message(bool* quit) {
 // frame starts with the display's next refresh.
 void swap_buffers(WindowRecord&) {
   web_gl_flush();
+  web_run_threads();
   web_next_frame();
 }
 
@@ -156,6 +160,7 @@ void paint_loading_screen(WindowRecord&, const LoadingScreen& screen) {
   loading_rect(screen.bar);
   web_loading_text(screen.textX, screen.textY, screen.textHeight, screen.text, packed(screen.textColour));
   // Give the browser the chance to show it before the work goes on.
+  web_run_threads();
   web_loading_show();
 }
 

@@ -1,14 +1,16 @@
-// The wave output device over Web Audio: an audio worklet plays the looping
-// buffer straight out of the program's shared memory, from a cursor that
-// wraps at the buffer's end, and counts the bytes it has handed over. The
-// output thread reads that count as the position played, exactly as it reads
-// the position of a device that loops on its own.
+// The wave output device over Web Audio. A page on a plain static host has
+// no memory shared with the audio thread, so the audio worklet keeps its own
+// copy of the looping buffer: it gets the whole buffer at start and then
+// each block the output refills, by message, in the order it is to play
+// them. It reports the bytes it has played, which the output reads as the
+// position of a device that loops on its own. Should a block arrive late,
+// the worklet plays silence and holds its count rather than replay the old
+// one, so the music picks up where it stopped.
 //
 // The audio context itself is made in the click that answers the question
 // (browsers let a page make sound only after a user gesture).
 #include <emscripten.h>
 
-#include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -16,17 +18,11 @@
 namespace platform {
 namespace {
 
-// Shared with the worklet, which reads `buffer` and updates `played` and
-// reads `stopped` with Atomics. One device at a time, and never freed: the
-// worklet may run one more pass after it is told to stop.
 struct WebWave {
-  std::atomic<std::uint32_t> played{0};
-  std::atomic<std::uint32_t> stopped{1};
   const void* buffer = nullptr;
   std::uint32_t bytes = 0;
   bool open = false;
 };
-static_assert(sizeof(std::atomic<std::uint32_t>) == 4);
 
 WebWave wave;
 
@@ -35,9 +31,13 @@ WebWave wave;
 
 // clang-format off
 EM_JS(int, web_audio_open, (int rate), { return Module.vantor.audioOpen(rate); });
-EM_JS(int, web_audio_start, (void* wave, const void* buffer, std::uint32_t bytes), {
-  return Module.vantor.audioStart(wave, buffer, bytes);
+EM_JS(int, web_audio_start, (const void* buffer, std::uint32_t bytes), {
+  return Module.vantor.audioStart(buffer, bytes);
 });
+EM_JS(void, web_audio_write, (const void* data, std::uint32_t bytes), {
+  Module.vantor.audioWrite(data, bytes);
+});
+EM_JS(std::uint32_t, web_audio_played, (), { return Module.vantor.audioPlayed(); });
 EM_JS(void, web_audio_close, (), { Module.vantor.audioClose(); });
 // clang-format on
 
@@ -45,16 +45,13 @@ namespace platform {
 
 void* wave_open(int rate) {
   if (wave.open || !web_audio_open(rate)) return nullptr;
+  wave = WebWave{};
   wave.open = true;
-  wave.buffer = nullptr;
-  wave.bytes = 0;
-  wave.played.store(0);
-  wave.stopped.store(1);
   return &wave;
 }
 
 bool wave_prepare(void* device, void* buffer, std::uint32_t bytes) {
-  // Whole frames only, so the cursor never splits one.
+  // Whole frames only, so no message splits one.
   bytes -= bytes % 4;
   if (device != &wave || !buffer || bytes == 0) return false;
   wave.buffer = buffer;
@@ -64,28 +61,26 @@ bool wave_prepare(void* device, void* buffer, std::uint32_t bytes) {
 
 bool wave_start(void* device) {
   if (device != &wave || wave.bytes == 0) return false;
-  wave.stopped.store(0);
-  return web_audio_start(&wave, wave.buffer, wave.bytes) != 0;
+  return web_audio_start(wave.buffer, wave.bytes) != 0;
 }
 
-std::uint32_t wave_position(void* device) {
-  if (device != &wave) return 0;
-  // A read-modify-write rather than a load: it publishes the blocks this
-  // thread refilled since its last poll to the worklet's next pass.
-  return wave.played.fetch_add(0, std::memory_order_acq_rel);
+void wave_written(void* device, std::uint32_t offset, std::uint32_t bytes) {
+  if (device != &wave || offset > wave.bytes || bytes > wave.bytes - offset) return;
+  web_audio_write(static_cast<const std::uint8_t*>(wave.buffer) + offset, bytes);
 }
+
+std::uint32_t wave_position(void* device) { return device == &wave ? web_audio_played() : 0; }
 
 void wave_close(void* device) {
   if (device != &wave) return;
-  wave.stopped.store(1);
   web_audio_close();
-  wave.open = false;
+  wave = WebWave{};
 }
 
 // Nothing in the page holds the sound: the intro plays until it ends.
 void wave_pause(void*, bool) {}
 
-// Browsers give a worker no priority to raise.
+// The output loop runs on the page's own thread, which has no priority.
 void raise_thread_priority() {}
 
 }  // namespace platform
