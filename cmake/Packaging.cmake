@@ -1,13 +1,19 @@
 # The download: `--target package` writes an archive with the intro and its
 # music, "2.xm" (composed by the build): a zip with a note on running it for
-# Windows, a tar.gz for Linux.
+# Windows, a tar.gz for Linux, and for the web a zip with the page at its
+# root, to unpack into any folder of any static web host.
 
 install(TARGETS vantor RUNTIME DESTINATION .)
 if(TARGET music_module)
   install(FILES ${CMAKE_BINARY_DIR}/2.xm DESTINATION .)
 endif()
 
-if(WIN32)
+if(EMSCRIPTEN)
+  install(FILES ${CMAKE_BINARY_DIR}/index.html ${CMAKE_BINARY_DIR}/vantor.wasm DESTINATION .)
+  set(package_system web)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+elseif(WIN32)
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "64")
     set(package_system windows-x64)
   else()

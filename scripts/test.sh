@@ -29,6 +29,8 @@ if command -v emcc >/dev/null; then
   step "Building web"
   cmake --preset web >/dev/null
   cmake --build --preset web -j "$jobs"
+  # The web tests serve what people put on their hosts: the unpacked zip.
+  cmake --build --preset web --target package >/dev/null
 fi
 
 if [ -x scripts/fetch-xm-corpus.sh ]; then
