@@ -248,7 +248,10 @@ Module.vantor = (function () {
       });
     },
     audioOpen: function (rate) {
-      return audio.context && audio.ready && audio.context.sampleRate === rate ? 1 : 0;
+      if (!audio.context || !audio.ready) return 0;
+      if (audio.context.sampleRate === rate) return 1;
+      noSound('No sound: the browser would not play at ' + rate + ' samples a second.');
+      return 0;
     },
     // Starts the worklet with a copy of the whole buffer once its code has
     // loaded; until then the count of bytes played stays at 0, as with a
