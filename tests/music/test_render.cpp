@@ -183,14 +183,17 @@ TEST_F(RenderTest, BadModulesFailWithReasonAndLeaveNothing) {
   EXPECT_NE(err.find("cannot create"), std::string::npos);
 }
 
-TEST_F(RenderTest, BadArgumentsPrintUsage) {
+TEST_F(RenderTest, BadArgumentsNameTheProblem) {
   const std::string in = write("a.xm", build(tune()));
   std::string err;
-  for (const std::string& args : {std::string(""), in + " --seconds", in + " --seconds abc", in + " --seconds -1",
+  EXPECT_EQ(run("", nullptr, &err), 2);
+  EXPECT_EQ(err.rfind("usage: xm-render", 0), 0u) << err;
+  for (const std::string& args : {in + " --seconds", in + " --seconds abc", in + " --seconds -1",
                                  in + " --seconds 30000", in + " --loops x", in + " --fade -1", std::string("--info"),
                                  in + " --bogus", in + " " + in, in + " -o"}) {
     EXPECT_EQ(run(args, nullptr, &err), 2) << args;
-    EXPECT_NE(err.find("usage: xm-render"), std::string::npos) << args;
+    EXPECT_EQ(err.rfind("xm-render: ", 0), 0u) << args << ": " << err;
+    EXPECT_NE(err.find("\ntry 'xm-render --help'\n"), std::string::npos) << args << ": " << err;
   }
   EXPECT_FALSE(fs::exists(dir / "a.wav"));
 }

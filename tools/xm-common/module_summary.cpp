@@ -3,6 +3,20 @@
 #include <cstdio>
 
 #include "music/xm_engine.h"
+#include "music/xm_loader.h"
+#include "output_file.h"
+#include "tool_cli.h"
+
+XmSong* load_module(const std::string& path) {
+  const std::string unreadable = unreadable_input(path);
+  if (!unreadable.empty()) {
+    cli::fail(path, unreadable);
+    return nullptr;
+  }
+  XmSong* song = xm_load(path.c_str(), nullptr);
+  if (!song) cli::fail(path, xm_last_error());
+  return song;
+}
 
 std::string module_title(const char* path) {
   std::FILE* f = std::fopen(path, "rb");

@@ -8,6 +8,11 @@
 #include "music/xm_length.h"
 #include "music/xm_types.h"
 
+// Loads a module. On failure says why on standard error, in the tools'
+// one-line form, and returns null; a directory or an empty file is named as
+// such, not as a damaged module.
+XmSong* load_module(const std::string& path);
+
 // The module's 20-character title as printable text, trailing blanks cut;
 // empty when the file cannot be read.
 std::string module_title(const char* path);

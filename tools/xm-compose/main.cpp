@@ -4,38 +4,53 @@
 //
 // The output depends on nothing but this program, so every build writes the
 // same file.
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "output_file.h"
 #include "score.h"
+#include "tool_cli.h"
+
+namespace {
+
+const char usageText[] =
+    "usage: xm-compose OUT.xm\n"
+    "  writes the intro's music module, the same file on every build\n"
+    "  --help, --version\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: xm-compose OUT.xm\n");
+  cli::set_program("xm-compose");
+  std::string text;
+  if (cli::help_or_version(argc, argv, usageText, &text)) {
+    std::fputs(text.c_str(), stdout);
+    return 0;
+  }
+  if (argc == 1) {
+    std::fputs(usageText, stderr);
     return 2;
   }
+  cli::Args args(argc, argv);
+  std::string path;
+  while (args.next()) {
+    if (args.is_option()) return cli::usage_error(args.word(), "unknown option");
+    if (!path.empty()) return cli::usage_error(args.word(), "one output file only");
+    path = args.word();
+  }
   std::string error;
-  if (!compose::check_score(&error)) {
-    std::fprintf(stderr, "xm-compose: %s\n", error.c_str());
-    return 1;
-  }
+  if (!compose::check_score(&error)) return cli::fail("the score", error);
   const auto bytes = compose::write_module(compose::compose_song(), &error);
-  if (bytes.empty()) {
-    std::fprintf(stderr, "xm-compose: %s\n", error.c_str());
-    return 1;
+  if (bytes.empty()) return cli::fail("the module", error);
+  write_errors_not_signals();
+  OutputFile out;
+  if (!out.open(path, {}, &error)) return cli::fail(path, error);
+  if (std::fwrite(bytes.data(), 1, bytes.size(), out.file()) != bytes.size()) {
+    error = "cannot write: " + cli::os_reason(errno);
+    out.abandon();
+    return cli::fail(path, error);
   }
-  const std::string path = argv[1];
-  const std::string temporary = path + ".part";
-  std::FILE* f = std::fopen(temporary.c_str(), "wb");
-  if (!f) {
-    std::fprintf(stderr, "xm-compose: cannot write %s\n", temporary.c_str());
-    return 1;
-  }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  if (std::fclose(f) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    std::fprintf(stderr, "xm-compose: cannot write %s\n", path.c_str());
-    return 1;
-  }
+  if (!out.commit(&error)) return cli::fail(path, error);
   return 0;
 }

@@ -13,5 +13,9 @@ void terminal_close();
 // (Ctrl-C) reads as Key::quit.
 Key terminal_key(int timeoutMs);
 
+// 0, or after an interruption the exit status it asks for: 130 for Ctrl-C,
+// 143 for SIGTERM (128 + the signal, as a shell reports it).
+int terminal_interrupt_status();
+
 // True when standard output is a terminal, so a status line can be redrawn.
 bool terminal_has_status();

@@ -12,7 +12,7 @@ termios saved;
 bool raw = false;
 volatile std::sig_atomic_t interrupted = 0;
 
-void on_signal(int) { interrupted = 1; }
+void on_signal(int signal) { interrupted = signal; }
 
 // Bytes that have arrived within `timeoutMs`, or 0.
 int read_byte(int timeoutMs, unsigned char* byte) {
@@ -69,5 +69,7 @@ Key terminal_key(int timeoutMs) {
     default: return Key::none;
   }
 }
+
+int terminal_interrupt_status() { return interrupted != 0 ? 128 + interrupted : 0; }
 
 bool terminal_has_status() { return isatty(STDOUT_FILENO) != 0; }

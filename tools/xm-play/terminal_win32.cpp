@@ -12,8 +12,10 @@ DWORD savedMode = 0;
 bool console = false;
 volatile LONG interrupted = 0;
 
-BOOL WINAPI on_control(DWORD) {
-  InterlockedExchange(&interrupted, 1);
+// Ctrl-C and Ctrl-Break read as SIGINT, closing the console or ending the
+// session as SIGTERM, so the exit status is the same as on Linux.
+BOOL WINAPI on_control(DWORD event) {
+  InterlockedExchange(&interrupted, event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 130 : 143);
   return TRUE;
 }
 
@@ -54,5 +56,7 @@ Key terminal_key(int timeoutMs) {
     default: return Key::none;
   }
 }
+
+int terminal_interrupt_status() { return static_cast<int>(interrupted); }
 
 bool terminal_has_status() { return _isatty(_fileno(stdout)) != 0; }

@@ -21,13 +21,16 @@
 #include "music/xm_loader.h"
 #include "music/xm_output.h"
 #include "terminal.h"
+#include "tool_cli.h"
 
 namespace {
 
 const char usageText[] =
     "usage: xm-play IN.xm...\n"
     "  plays the modules one after the other, each once through\n"
-    "  keys: space pause, left/right skip orders, n next file, q or Escape quit\n";
+    "  keys: space pause, left/right skip orders, n next file, q or Escape quit\n"
+    "  Ctrl-C ends it with status 130, SIGTERM with 143\n"
+    "  --help, --version\n";
 
 constexpr int skipOrders = 4;
 constexpr int meterGroups = 8;
@@ -147,7 +150,7 @@ Outcome play(const char* path, XmSong* song, const std::string& title, const XmS
   playing.meterNext = 0;
   playing.states.clear();
   if (!xm_play(song)) {
-    std::fprintf(stderr, "xm-play: %s: cannot open the audio device\n", path);
+    cli::fail(path, "cannot open the audio device");
     return Outcome::deviceFailed;
   }
   lastStatusWidth = 0;
@@ -185,35 +188,31 @@ Outcome play(const char* path, XmSong* song, const std::string& title, const XmS
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<const char*> files;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(usageText, stdout);
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("xm-play %s\n", VANTOR_VERSION);
-      return 0;
-    }
-    if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fputs(usageText, stderr);
-      return 2;
-    }
-    files.push_back(argv[i]);
+  cli::set_program("xm-play");
+  std::string text;
+  if (cli::help_or_version(argc, argv, usageText, &text)) {
+    std::fputs(text.c_str(), stdout);
+    return 0;
   }
-  if (files.empty()) {
+  if (argc == 1) {
     std::fputs(usageText, stderr);
     return 2;
+  }
+  std::vector<std::string> files;
+  cli::Args args(argc, argv);
+  while (args.next()) {
+    if (args.is_option()) return cli::usage_error(args.word(), "unknown option");
+    files.push_back(args.word());
   }
   music_use_stdio_files();
   xm_set_wave_device(music_wave_device());
   const bool status = terminal_has_status();
   terminal_open();
   int result = 0;
-  for (const char* path : files) {
-    XmSong* song = xm_load(path, nullptr);
+  for (const std::string& file : files) {
+    const char* path = file.c_str();
+    XmSong* song = load_module(file);
     if (!song) {
-      std::fprintf(stderr, "xm-play: %s: %s\n", path, xm_last_error());
       result = 1;
       continue;
     }
@@ -233,5 +232,6 @@ int main(int argc, char** argv) {
     }
   }
   terminal_close();
+  if (const int interrupted = terminal_interrupt_status()) return interrupted;
   return result;
 }

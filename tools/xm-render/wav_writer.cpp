@@ -68,15 +68,10 @@ bool wav_write(WavWriter& wav, const int16_t* samples, uint32_t frames) {
   return true;
 }
 
-bool wav_close(WavWriter& wav) {
+bool wav_finish(WavWriter& wav) {
   if (!wav.file) return false;
-  bool ok = true;
-  if (wav.frames != wav.headerFrames && wav.seekable) {
-    uint8_t h[44] = {};
-    header(h, wav);
-    ok = std::fseek(wav.file, 0, SEEK_SET) == 0 && std::fwrite(h, 1, sizeof h, wav.file) == sizeof h;
-  }
-  ok = (wav.seekable ? std::fclose(wav.file) : std::fflush(wav.file)) == 0 && ok;
-  wav.file = nullptr;
-  return ok;
+  if (wav.frames == wav.headerFrames || !wav.seekable) return true;
+  uint8_t h[44] = {};
+  header(h, wav);
+  return std::fseek(wav.file, 0, SEEK_SET) == 0 && std::fwrite(h, 1, sizeof h, wav.file) == sizeof h;
 }

@@ -13,12 +13,12 @@ struct WavWriter {
   int rate = 44100;
 };
 
-// Writes a header for `frames` frames to `file` (a created file, or standard
-// output with seekable false, so the sizes must be right from the start).
+// Writes a header for `frames` frames to `file`: a regular file, or a stream
+// (standard output, a device) with seekable false, whose sizes must be right
+// from the start.
 bool wav_begin(WavWriter& wav, std::FILE* file, bool seekable, int rate, int channels, uint32_t frames);
 // Appends interleaved little-endian frames.
 bool wav_write(WavWriter& wav, const int16_t* samples, uint32_t frames);
 // Corrects the sizes where fewer frames came than announced and the file
-// can seek, then closes a file (standard output is only flushed); false when
-// anything failed to write.
-bool wav_close(WavWriter& wav);
+// can seek; false when that failed. The caller flushes and closes the file.
+bool wav_finish(WavWriter& wav);

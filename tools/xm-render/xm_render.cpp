@@ -17,7 +17,6 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
 #define XM_ISATTY(fd) _isatty(fd)
 #define XM_FILENO(f) _fileno(f)
@@ -35,6 +34,8 @@
 #include "music/xm_length.h"
 #include "music/xm_loader.h"
 #include "music/xm_mixer.h"
+#include "output_file.h"
+#include "tool_cli.h"
 #include "wav_writer.h"
 
 namespace {
@@ -53,12 +54,11 @@ const char usageText[] =
     "                 or avx512; every path gives the same output\n"
     "  --info         print one line per module (title, channels, patterns,\n"
     "                 instruments, length, frequency table) without rendering\n"
-    "  --help, --version\n";
-
-int usage() {
-  std::fputs(usageText, stderr);
-  return 2;
-}
+    "  --help, --version\n"
+    "  Options take their value as '--seconds 5' or '--seconds=5'.\n"
+    "  A WAV file holds at most 6 hours here (its header counts at most 4 GiB,\n"
+    "  6 h 45 min): --seconds goes up to 21600, and --loops stops there with a word.\n"
+    "  A song that never comes back to a row it played is cut after one hour.\n";
 
 // Row logging: wraps the song's tick handler to report row ticks.
 MixOutput output;
@@ -92,50 +92,36 @@ void progress(int64_t done, int64_t total) {
   std::fflush(stderr);
 }
 
-bool use_mixer(const char* name) {
+// 0 when the path was taken, else the exit status.
+int use_mixer(const std::string& name) {
   for (MixPath p : {MixPath::Best, MixPath::Scalar, MixPath::Portable, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
-    if (std::strcmp(name, mix_path_name(p)) != 0) continue;
-    if (mix_use_path(p)) return true;
-    std::fprintf(stderr, "xm-render: this processor or build cannot mix with %s\n", name);
-    return false;
+    if (name != mix_path_name(p)) continue;
+    if (mix_use_path(p)) return 0;
+    return cli::fail("--mixer", "this processor or build cannot mix with " + name);
   }
-  std::fprintf(stderr, "xm-render: unknown mixer %s (best, scalar, portable, sse2, avx2, avx512)\n", name);
-  return false;
+  return cli::usage_error("--mixer", "'" + name + "' is not one of best, scalar, portable, sse2, avx2, avx512");
 }
 
-// A WAV file holds at most 4 GiB of samples: about 6.7 hours at 44100 Hz.
+// The longest WAV written, files and standard output alike. The header
+// counts the data in 32 bits, 4 GiB or 6 h 45 min at this rate; a round 6
+// hours keeps clear of that. Standard output gets the same limit: its header
+// goes out first and must already hold the length, and no WAV header can
+// hold a longer one, so anything longer would be a file that lies about
+// its size.
 constexpr double maxSeconds = 6 * 3600;
-
-bool parse_seconds(const char* text, double* seconds, bool zeroAllowed) {
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text, &end);
-  if (errno != 0 || end == text || *end != '\0' || !(zeroAllowed ? v >= 0.0 : v > 0.0) || v > maxSeconds) return false;
-  *seconds = v;
-  return true;
-}
-
-bool parse_count(const char* text, int* n) {
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < 0 || v > 10000) return false;
-  *n = static_cast<int>(v);
-  return true;
-}
+const int64_t maxFrames = static_cast<int64_t>(maxSeconds) * mixRate;
+constexpr long maxLoops = 10000;
 
 // One summary line per module on standard output; 1 if any failed to load.
-int info(const std::vector<const char*>& files) {
+int info(const std::vector<std::string>& files) {
   int status = 0;
-  for (const char* in : files) {
-    XmSong* song = xm_load(in, nullptr);
+  for (const std::string& in : files) {
+    XmSong* song = load_module(in);
     if (!song) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "xm-render: %s: %s\n", in, xm_last_error());
       status = 1;
       continue;
     }
-    std::printf("%s: %s\n", in, module_summary(module_title(in), song, xm_song_length(song)).c_str());
+    std::printf("%s: %s\n", in.c_str(), module_summary(module_title(in.c_str()), song, xm_song_length(song)).c_str());
     xm_release_song(song);
   }
   return status;
@@ -156,80 +142,107 @@ void fade(int16_t* pcm, int64_t first, uint32_t frames, int64_t total, int64_t f
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<const char*> inputs;
-  const char* out = nullptr;
-  double seconds = 0.0, fadeSeconds = 0.0;
-  bool haveSeconds = false, haveFade = false, rows = false, infoMode = false;
-  int loops = 0;
-  bool haveLoops = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
-    if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-      std::fputs(usageText, stdout);
-      return 0;
-    }
-    if (std::strcmp(a, "--version") == 0) {
-      std::printf("xm-render %s\n", VANTOR_VERSION);
-      return 0;
-    }
+  cli::set_program("xm-render");
+  std::string text;
+  if (cli::help_or_version(argc, argv, usageText, &text)) {
+    std::fputs(text.c_str(), stdout);
+    return 0;
   }
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
-    if (std::strcmp(a, "-o") == 0) {
-      if (++i >= argc || out) return usage();
-      out = argv[i];
-    } else if (std::strcmp(a, "--seconds") == 0) {
-      if (++i >= argc || !parse_seconds(argv[i], &seconds, false)) return usage();
-      haveSeconds = true;
-    } else if (std::strcmp(a, "--fade") == 0) {
-      if (++i >= argc || !parse_seconds(argv[i], &fadeSeconds, true)) return usage();
-      haveFade = true;
-    } else if (std::strcmp(a, "--loops") == 0) {
-      if (++i >= argc || !parse_count(argv[i], &loops)) return usage();
-      haveLoops = true;
-    } else if (std::strcmp(a, "--rows") == 0) {
-      rows = true;
-    } else if (std::strcmp(a, "--mixer") == 0) {
-      if (++i >= argc) return usage();
-      if (!use_mixer(argv[i])) return 1;
-    } else if (std::strcmp(a, "--info") == 0) {
-      infoMode = true;
-    } else if (a[0] == '-' && a[1] != '\0') {
-      return usage();
-    } else {
+  if (argc == 1) {
+    std::fputs(usageText, stderr);
+    return 2;
+  }
+  std::vector<std::string> inputs;
+  std::string out;
+  double seconds = 0.0, fadeSeconds = 0.0;
+  bool haveOut = false, haveSeconds = false, haveFade = false, rows = false, infoMode = false;
+  long loops = 0;
+  bool haveLoops = false;
+  cli::Args args(argc, argv);
+  std::string value, reason;
+  while (args.next()) {
+    const std::string& a = args.word();
+    if (!args.is_option()) {
       inputs.push_back(a);
+    } else if (a == "-o") {
+      if (haveOut) return cli::usage_error("-o", "given twice");
+      if (!args.value(&out)) return 2;
+      haveOut = true;
+    } else if (a == "--seconds") {
+      if (!args.value(&value)) return 2;
+      if (!cli::parse_number(value, 0.0, maxSeconds, &seconds, &reason, "6 hours")) return cli::usage_error(a, reason);
+      if (!(seconds > 0.0)) return cli::usage_error(a, value + " is not above 0");
+      haveSeconds = true;
+    } else if (a == "--fade") {
+      if (!args.value(&value)) return 2;
+      if (!cli::parse_number(value, 0.0, maxSeconds, &fadeSeconds, &reason, "6 hours")) return cli::usage_error(a, reason);
+      haveFade = true;
+    } else if (a == "--loops") {
+      if (!args.value(&value)) return 2;
+      if (!cli::parse_count(value, 0, maxLoops, &loops, &reason)) return cli::usage_error(a, reason);
+      haveLoops = true;
+    } else if (a == "--rows") {
+      if (!args.no_value()) return 2;
+      rows = true;
+    } else if (a == "--mixer") {
+      if (!args.value(&value)) return 2;
+      if (const int status = use_mixer(value)) return status;
+    } else if (a == "--info") {
+      if (!args.no_value()) return 2;
+      infoMode = true;
+    } else {
+      return cli::usage_error(a, "unknown option");
     }
   }
   music_use_stdio_files();
   if (infoMode) {
-    if (inputs.empty() || out || haveSeconds || haveFade || haveLoops || rows) return usage();
+    if (inputs.empty()) return cli::usage_error("--info", "needs at least one module");
+    if (haveOut || haveSeconds || haveFade || haveLoops || rows) {
+      return cli::usage_error("--info", "renders nothing, so it takes no -o, --seconds, --fade, --loops or --rows");
+    }
     return info(inputs);
   }
-  if (inputs.size() != 1) return usage();
-  const char* in = inputs[0];
-  const bool toStdout = out && std::strcmp(out, "-") == 0;
+  if (inputs.empty()) return cli::usage_error("IN.xm", "no module given");
+  if (inputs.size() != 1) return cli::usage_error(inputs[1], "one module at a time (--info takes several)");
+  if (haveSeconds && haveLoops) return cli::usage_error("--loops", "cannot go with --seconds");
+  const std::string& in = inputs[0];
+  const bool toStdout = haveOut && out == "-";
   // The row log and the WAV cannot share standard output.
-  if (toStdout && rows) return usage();
-  const std::string outPath = out ? std::string(out) : default_output(in);
+  if (toStdout && rows) return cli::usage_error("--rows", "cannot share standard output with the WAV (-o -)");
+  const std::string outPath = haveOut ? out : default_output(in);
 
-  XmSong* song = xm_load(in, nullptr);
-  if (!song) {
-    std::fprintf(stderr, "xm-render: %s: %s\n", in, xm_last_error());
-    return 1;
-  }
+  XmSong* song = load_module(in);
+  if (!song) return 1;
   const XmSongLength once = xm_song_length(song);
-  std::fprintf(stderr, "%s: %s\n", in, module_summary(module_title(in), song, once).c_str());
+  std::fprintf(stderr, "%s: %s\n", in.c_str(), module_summary(module_title(in.c_str()), song, once).c_str());
   if (haveSeconds) {
     renderFrames = std::llround(seconds * mixRate);
+  } else if (loops == 0) {
+    renderFrames = once.frames;
+    if (!once.ended) {
+      cli::note("the song never comes back to a row it played; stopped after " + format_duration(once.frames));
+    }
   } else {
-    renderFrames = loops == 0 ? once.frames : xm_song_length(song, 1 + loops).frames;
+    const XmSongLength all = xm_song_length(song, static_cast<int>(1 + loops), maxFrames);
+    renderFrames = all.frames;
+    if (!all.ended) {
+      cli::note("--loops " + std::to_string(loops) + ": stopped at the WAV file's limit of 6 hours, in order " +
+                std::to_string(all.endOrder) + " row " + std::to_string(all.endRow));
+    }
   }
   const int64_t fadeFrames = haveFade ? std::min<int64_t>(std::llround(fadeSeconds * mixRate), renderFrames) : 0;
 
-  if (!mix_output_init(&output, song)) {
-    std::fprintf(stderr, "xm-render: %s: out of memory\n", in);
+  // Nothing is created or replaced before the song has loaded.
+  write_errors_not_signals();
+  OutputFile file;
+  if (!file.open(outPath, {in}, &reason)) {
     xm_release_song(song);
-    return 1;
+    return cli::fail(toStdout ? "standard output" : outPath, reason);
+  }
+  const std::string outName = toStdout ? "standard output" : outPath;
+  if (!mix_output_init(&output, song)) {
+    xm_release_song(song);
+    return cli::fail(in, "out of memory");
   }
   xm_start_song(song);
   if (rows) {
@@ -237,32 +250,13 @@ int main(int argc, char** argv) {
     song->tickHandler = logging_tick;
   }
 
-  std::FILE* file = nullptr;
-  if (toStdout) {
-#ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    file = stdout;
-  } else {
-    file = std::fopen(outPath.c_str(), "wb");
-  }
   // Large writes: a minute of sound is 10 MB, and each small write is a
   // system call that costs more than mixing the block.
-  if (file) std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
+  std::setvbuf(file.file(), nullptr, _IOFBF, 1 << 20);
   WavWriter wav;
-  if (!file || !wav_begin(wav, file, !toStdout, mixRate, 2, static_cast<uint32_t>(renderFrames))) {
-    std::fprintf(stderr, "xm-render: %s: cannot create the file\n", toStdout ? "standard output" : outPath.c_str());
-    if (file && !toStdout) {
-      std::fclose(file);
-      std::remove(outPath.c_str());
-    }
-    mix_output_release(&output);
-    xm_release_song(song);
-    return 1;
-  }
-
+  bool ok = wav_begin(wav, file.file(), file.seekable(), mixRate, 2, static_cast<uint32_t>(renderFrames));
+  int writeError = ok ? 0 : errno;
   const bool showProgress = XM_ISATTY(XM_FILENO(stderr)) != 0;
-  bool ok = true;
   int64_t written = 0;
   int lastPercent = -1;
   while (written < renderFrames && ok) {
@@ -273,6 +267,7 @@ int main(int argc, char** argv) {
     int16_t* pcm = mix_block_pcm(&output, block);
     if (fadeFrames > 0) fade(pcm, written, n, renderFrames, fadeFrames);
     ok = wav_write(wav, pcm, n);
+    if (!ok) writeError = errno;
     written += n;
     if (showProgress) {
       const int percent = static_cast<int>(written * 100 / renderFrames);
@@ -282,14 +277,17 @@ int main(int argc, char** argv) {
       }
     }
   }
-  ok = wav_close(wav) && ok;
-  std::fflush(stdout);
+  if (showProgress && !ok) std::fputc('\n', stderr);
+  if (ok && !wav_finish(wav)) {
+    ok = false;
+    writeError = errno;
+  }
   mix_output_release(&output);
   xm_release_song(song);
   if (!ok) {
-    std::fprintf(stderr, "xm-render: %s: cannot write the file\n", toStdout ? "standard output" : outPath.c_str());
-    if (!toStdout) std::remove(outPath.c_str());
-    return 1;
+    file.abandon();
+    return cli::fail(outName, "cannot write: " + cli::os_reason(writeError != 0 ? writeError : EIO));
   }
+  if (!file.commit(&reason)) return cli::fail(outName, reason);
   return 0;
 }

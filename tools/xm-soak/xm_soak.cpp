@@ -24,6 +24,8 @@
 #include "music/xm_file.h"
 #include "music/xm_loader.h"
 #include "music/xm_types.h"
+#include "module_summary.h"
+#include "tool_cli.h"
 
 namespace {
 
@@ -77,17 +79,22 @@ void check_voices(const std::set<const XmSample*>& samples, long long block, Fin
   }
 }
 
+const char usageText[] =
+    "usage: xm-soak [--hours H] FILE.xm...\n"
+    "  plays each module for H hours (default 24, at most 500) through the\n"
+    "  output thread's block filler, as fast as the machine allows, checking\n"
+    "  every block; one summary line per module, exit status 1 when any check\n"
+    "  failed or a module could not be loaded\n"
+    "  --help, --version\n";
+
 bool soak(const char* path, double hours) {
-  XmSong* song = xm_load(path, nullptr);
-  if (!song) {
-    std::fprintf(stderr, "xm-soak: %s: %s\n", path, xm_last_error());
-    return false;
-  }
+  XmSong* song = load_module(path);
+  if (!song) return false;
   const auto samples = song_samples(song);
   xm_start_song(song);
   MixOutput out{};
   if (!mix_output_init(&out, song)) {
-    std::fprintf(stderr, "xm-soak: %s: out of memory\n", path);
+    cli::fail(path, "out of memory");
     xm_release_song(song);
     return false;
   }
@@ -133,29 +140,34 @@ bool soak(const char* path, double hours) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  double hours = 24.0;
-  std::vector<const char*> files;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--hours") == 0 && i + 1 < argc) {
-      char* end = nullptr;
-      hours = std::strtod(argv[++i], &end);
-      if (*end != '\0' || !(hours > 0.0) || hours > 500.0) {
-        std::fprintf(stderr, "xm-soak: --hours wants a number of hours up to 500\n");
-        return 2;
-      }
-    } else if (argv[i][0] == '-') {
-      std::fprintf(stderr, "usage: xm-soak [--hours H] FILE.xm...\n");
-      return 2;
-    } else {
-      files.push_back(argv[i]);
-    }
+  cli::set_program("xm-soak");
+  std::string text;
+  if (cli::help_or_version(argc, argv, usageText, &text)) {
+    std::fputs(text.c_str(), stdout);
+    return 0;
   }
-  if (files.empty()) {
-    std::fprintf(stderr, "usage: xm-soak [--hours H] FILE.xm...\n");
+  if (argc == 1) {
+    std::fputs(usageText, stderr);
     return 2;
   }
+  double hours = 24.0;
+  std::vector<std::string> files;
+  cli::Args args(argc, argv);
+  std::string value, reason;
+  while (args.next()) {
+    if (!args.is_option()) {
+      files.push_back(args.word());
+    } else if (args.word() == "--hours") {
+      if (!args.value(&value)) return 2;
+      if (!cli::parse_number(value, 0.0, 500.0, &hours, &reason)) return cli::usage_error("--hours", reason);
+      if (!(hours > 0.0)) return cli::usage_error("--hours", value + " is not above 0");
+    } else {
+      return cli::usage_error(args.word(), "unknown option");
+    }
+  }
+  if (files.empty()) return cli::usage_error("FILE.xm", "no module given");
   music_use_stdio_files();
   bool ok = true;
-  for (const char* file : files) ok = soak(file, hours) && ok;
+  for (const std::string& file : files) ok = soak(file.c_str(), hours) && ok;
   return ok ? 0 : 1;
 }
