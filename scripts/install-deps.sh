@@ -16,12 +16,13 @@ case "$mode" in run|test) ;; *) echo "usage: $0 [run|test]" >&2; exit 2 ;; esac
 # a desktop). fontconfig finds the loading screen's font.
 run_pkgs=(cmake ninja-build g++ pkg-config libsdl2-dev libsdl2-ttf-dev libgl-dev libopengl-dev
           libfontconfig-dev fonts-liberation xfonts-base)
-# libegl-dev and Mesa: the headless capture tool and the picture tests.
+# libegl-dev and Mesa: the headless capture tool and the picture tests;
+# libpng-dev: the PNG files it writes.
 # x11-utils: xwininfo and xlsfonts; python3-xlib: the close request.
 test_pkgs=(libgtest-dev googletest libbenchmark-dev clang
            g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
            xvfb xdotool x11-utils imagemagick python3 python3-xlib
-           libegl-dev libegl-mesa0 libgl1-mesa-dri gdb
+           libegl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev gdb
            libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
            emscripten chromium)
 

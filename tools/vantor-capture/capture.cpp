@@ -1,6 +1,8 @@
 #include "capture.h"
 
+#include "headless_gl.h"
 #include "scroller/random.h"
+#include "tool_cli.h"
 #include "shell/gl.h"
 #include "shell/view.h"
 
@@ -13,6 +15,13 @@ void collect(void* context, const CubeRecord& cube) {
 void ignore(void*, const CubeRecord&) {}
 
 }  // namespace
+
+int startCapture(HeadlessGl* gl, IntroCapture& capture, int width, int height) {
+  std::string error;
+  if (gl != nullptr && !gl->open(width, height, &error)) return cli::fail("headless OpenGL", error);
+  if (!capture.build()) return cli::fail("the palette and scroller", "out of memory");
+  return 0;
+}
 
 IntroCapture::~IntroCapture() { destroyIntroContent(built); }
 

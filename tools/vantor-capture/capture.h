@@ -12,6 +12,14 @@
 constexpr int kCaptureWidth = 840;
 constexpr int kCaptureHeight = 525;
 
+class HeadlessGl;
+class IntroCapture;
+
+// The set-up every capture shares: opens the headless context of
+// width x height (when gl is given) and builds the picture. Returns 0, or
+// after an error line the exit status.
+int startCapture(HeadlessGl* gl, IntroCapture& capture, int width, int height);
+
 class IntroCapture {
  public:
   IntroCapture() = default;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "png.h"
+#include "png_file.h"
 
 class HeadlessGl {
  public:

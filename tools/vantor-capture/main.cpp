@@ -10,11 +10,14 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture.h"
 #include "headless_gl.h"
-#include "png.h"
+#include "output_file.h"
+#include "png_file.h"
+#include "tool_cli.h"
 #ifdef VANTOR_CAPTURE_VIDEO
 #include "video_capture.h"
 #endif
@@ -47,7 +50,10 @@ const char kUsage[] =
     "  --loading          put one second of the loading screen in front\n"
     "  --quality Q        H.264 constant rate factor, 0-51, lower is better (default 18)\n"
     "  --music FILE       the module to play (default: 2.xm beside this program)\n"
-    "  --help             show this text\n";
+    "  --help, --version  show this text, or the version\n"
+    "\n"
+    "Options take their value as '--frames 0-9' or '--frames=0-9'. Every file is\n"
+    "written under a temporary name and gets its own name only when complete.\n";
 
 // The last frame the text shows anything in is 11,553: from there on the
 // last letter has left the screen.
@@ -87,59 +93,77 @@ bool parsePair(const std::string& s, char separator, int* a, int* b) {
   return at != std::string::npos && parseNumber(s.substr(0, at), a) && parseNumber(s.substr(at + 1), b);
 }
 
-// 0: go on, 1: stop with success (help), 2: bad arguments.
+// 0: go on; otherwise the exit status, after the usage error line.
 int parseArguments(int argc, char** argv, Options& o) {
   bool framesGiven = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") return 1;
+  cli::Args args(argc, argv);
+  std::string value, reason;
+  while (args.next()) {
+    const std::string arg = args.word();
+    if (!args.is_option()) return cli::usage_error(arg, "unexpected argument; every output is named by an option");
     if (arg == "--loading") {
+      if (!args.no_value()) return 2;
       o.loading = true;
       continue;
     }
-    if (i + 1 >= argc) return 2;
-    const std::string value = argv[++i];
+    const bool known = arg == "--frames" || arg == "--png" || arg == "--cube-trace" || arg == "--desktop" ||
+                       arg == "--size" || arg == "--video" || arg == "--music" || arg == "--fps" ||
+                       arg == "--quality" || arg == "--seconds";
+    if (!known) return cli::usage_error(arg, "unknown option");
+    if (!args.value(&value)) return 2;
     if (arg == "--frames") {
-      if (!parsePair(value, '-', &o.first, &o.last) || o.first > o.last) return 2;
+      if (!parsePair(value, '-', &o.first, &o.last)) return cli::usage_error(arg, "'" + value + "' is not A-B");
+      if (o.first > o.last) return cli::usage_error(arg, value + " ends before it starts");
       framesGiven = true;
     } else if (arg == "--png") {
-      if (value.empty()) return 2;
       o.pngDir = value;
     } else if (arg == "--cube-trace") {
-      if (value.empty()) return 2;
       o.tracePath = value;
     } else if (arg == "--desktop") {
-      if (!parsePair(value, 'x', &o.desktopWidth, &o.desktopHeight)) return 2;
+      if (!parsePair(value, 'x', &o.desktopWidth, &o.desktopHeight)) {
+        return cli::usage_error(arg, "'" + value + "' is not WxH");
+      }
     } else if (arg == "--size") {
-      if (!parsePair(value, 'x', &o.width, &o.height)) return 2;
-      if (o.width < 16 || o.height < 16 || o.width > 8192 || o.height > 8192) return 2;
+      if (!parsePair(value, 'x', &o.width, &o.height)) return cli::usage_error(arg, "'" + value + "' is not WxH");
+      if (o.width < 16 || o.height < 16 || o.width > 8192 || o.height > 8192) {
+        return cli::usage_error(arg, value + " is outside 16x16 to 8192x8192");
+      }
     } else if (arg == "--video") {
-      if (value.empty()) return 2;
       o.videoPath = value;
     } else if (arg == "--music") {
-      if (value.empty()) return 2;
       o.musicPath = value;
     } else if (arg == "--fps") {
-      if (!parseNumber(value, &o.fps) || o.fps < 1 || o.fps > 1000) return 2;
+      long fps = 0;
+      if (!cli::parse_count(value, 1, 1000, &fps, &reason)) return cli::usage_error(arg, reason);
+      o.fps = static_cast<int>(fps);
     } else if (arg == "--quality") {
-      if (!parseNumber(value, &o.quality) || o.quality > 51) return 2;
+      long quality = 0;
+      if (!cli::parse_count(value, 0, 51, &quality, &reason)) return cli::usage_error(arg, reason);
+      o.quality = static_cast<int>(quality);
     } else if (arg == "--seconds") {
-      char* end = nullptr;
-      errno = 0;
-      o.seconds = std::strtod(value.c_str(), &end);
-      if (errno != 0 || end == value.c_str() || *end != '\0' || !(o.seconds > 0) || o.seconds > 86400) return 2;
-    } else {
-      return 2;
+      if (!cli::parse_number(value, 0, 86400, &o.seconds, &reason, "a day")) return cli::usage_error(arg, reason);
+      if (!(o.seconds > 0)) return cli::usage_error(arg, value + " is not above 0");
     }
   }
   const bool video = !o.videoPath.empty();
+  if (!video && o.pngDir.empty() && o.tracePath.empty()) {
+    return cli::usage_error("nothing to write", "give --png DIR, --cube-trace FILE or --video FILE");
+  }
   // The video's own options, and one way of giving its length.
-  if (!video && (o.loading || o.seconds > 0 || o.fps != 60 || o.quality != 18 || !o.musicPath.empty())) return 2;
-  if (video && (!o.pngDir.empty() || !o.tracePath.empty())) return 2;
-  if (framesGiven && o.seconds > 0) return 2;
+  if (!video) {
+    for (const auto& [given, name] : {std::pair{o.loading, "--loading"}, std::pair{o.seconds > 0, "--seconds"},
+                                      std::pair{o.fps != 60, "--fps"}, std::pair{o.quality != 18, "--quality"},
+                                      std::pair{!o.musicPath.empty(), "--music"}}) {
+      if (given) return cli::usage_error(name, "goes only with --video");
+    }
+  }
+  if (video && (!o.pngDir.empty() || !o.tracePath.empty())) {
+    return cli::usage_error("--video", "cannot go with --png or --cube-trace");
+  }
+  if (framesGiven && o.seconds > 0) return cli::usage_error("--seconds", "cannot go with --frames");
   if (o.seconds > 0) {
     const long long frames = std::llround(o.seconds * o.fps);
-    if (frames < 1) return 2;
+    if (frames < 1) return cli::usage_error("--seconds", "is shorter than one frame");
     o.first = 0;
     o.last = static_cast<int>(frames - 1);
   }
@@ -171,17 +195,19 @@ void writeTrace(std::FILE* f, int frame, const IntroCapture& capture, const std:
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options o;
-  switch (parseArguments(argc, argv, o)) {
-    case 1:
-      std::fputs(kUsage, stdout);
-      return 0;
-    case 2:
-      std::fputs(kUsage, stderr);
-      return 2;
-    default:
-      break;
+  cli::set_program("vantor-capture");
+  std::string text;
+  if (cli::help_or_version(argc, argv, kUsage, &text)) {
+    std::fputs(text.c_str(), stdout);
+    return 0;
   }
+  if (argc == 1) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  Options o;
+  if (const int status = parseArguments(argc, argv, o)) return status;
+  write_errors_not_signals();
 
   if (!o.videoPath.empty()) {
 #ifdef VANTOR_CAPTURE_VIDEO
@@ -199,68 +225,60 @@ int main(int argc, char** argv) {
     v.quality = o.quality;
     return captureVideo(v);
 #else
-    std::fputs("vantor-capture: this build has no video output (FFmpeg's libraries were not found)\n", stderr);
-    return 1;
+    return cli::fail("--video", "this build has no video output (FFmpeg's libraries were not found)");
 #endif
   }
 
-  std::FILE* trace = nullptr;
+  std::string reason;
+  OutputFile trace;
   if (!o.tracePath.empty()) {
-    trace = std::fopen(o.tracePath.c_str(), "w");
-    if (trace == nullptr) {
-      std::fprintf(stderr, "vantor-capture: cannot write %s\n", o.tracePath.c_str());
-      return 1;
-    }
-    std::fputs("frame,char,code,col,row,x,y,z,r,g,b\n", trace);
+    if (!trace.open(o.tracePath, {}, &reason)) return cli::fail(o.tracePath, reason);
+    std::fputs("frame,char,code,col,row,x,y,z,r,g,b\n", trace.file());
   }
   if (!o.pngDir.empty()) {
-    std::error_code ignored;
-    std::filesystem::create_directories(o.pngDir, ignored);
+    std::error_code error;
+    std::filesystem::create_directories(o.pngDir, error);
+    if (!std::filesystem::is_directory(o.pngDir)) {
+      return cli::fail(o.pngDir, "cannot create the folder: " + (error ? error.message() : "not a folder"));
+    }
   }
 
   // OpenGL is needed to produce pixels; a trace alone comes from the cube
   // recorder and needs no context.
-  const bool useGl = !o.pngDir.empty() || trace == nullptr;
+  const bool useGl = !o.pngDir.empty();
   HeadlessGl gl;
-  if (useGl) {
-    std::string error;
-    if (!gl.open(o.width, o.height, &error)) {
-      std::fprintf(stderr, "vantor-capture: %s\n", error.c_str());
-      return 1;
-    }
-  }
-
   IntroCapture capture;
-  if (!capture.build()) {
-    std::fputs("vantor-capture: out of memory building the palette and scroller\n", stderr);
-    return 1;
-  }
+  if (const int status = startCapture(useGl ? &gl : nullptr, capture, o.width, o.height)) return status;
   if (useGl) IntroCapture::setView(o.desktopWidth, o.desktopHeight);
 
   const bool progress = isatty(STDERR_FILENO) != 0;
   std::vector<CubeRecord> cubes;
-  int status = 0;
-  for (int frame = 0; frame <= o.last && status == 0; ++frame) {
+  for (int frame = 0; frame <= o.last; ++frame) {
     const bool written = frame >= o.first;
     cubes.clear();
-    capture.frame(useGl && written, written && trace != nullptr ? &cubes : nullptr);
+    capture.frame(useGl && written, written && trace.file() != nullptr ? &cubes : nullptr);
     if (!written) continue;
-    if (trace != nullptr) writeTrace(trace, frame, capture, cubes);
+    if (trace.file() != nullptr) {
+      writeTrace(trace.file(), frame, capture, cubes);
+      if (std::ferror(trace.file())) {
+        const int error = errno;
+        trace.abandon();
+        if (progress) std::fputc('\n', stderr);
+        return cli::fail(o.tracePath, "cannot write: " + cli::os_reason(error));
+      }
+    }
     if (!o.pngDir.empty()) {
       char name[32];
       std::snprintf(name, sizeof name, "frame-%05d.png", frame);
       const std::string path = (std::filesystem::path(o.pngDir) / name).string();
-      if (!writePng(path, gl.read())) {
-        std::fprintf(stderr, "\nvantor-capture: cannot write %s\n", path.c_str());
-        status = 1;
+      if (!writePng(path, gl.read(), &reason)) {
+        if (progress) std::fputc('\n', stderr);
+        return cli::fail(path, reason);
       }
     }
     if (progress) std::fprintf(stderr, "\rframe %d (%d-%d)", frame, o.first, o.last);
   }
   if (progress) std::fputc('\n', stderr);
-  if (trace != nullptr && std::fclose(trace) != 0) {
-    std::fprintf(stderr, "vantor-capture: cannot write %s\n", o.tracePath.c_str());
-    status = 1;
-  }
-  return status;
+  if (trace.file() != nullptr && !trace.commit(&reason)) return cli::fail(o.tracePath, reason);
+  return 0;
 }

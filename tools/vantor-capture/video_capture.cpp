@@ -27,6 +27,7 @@ extern "C" {
 #include "music/xm_loader.h"
 #include "platform/sdl/sdl_loading_screen.h"
 #include "shell/loading_screen.h"
+#include "tool_cli.h"
 #include "video_file.h"
 
 namespace {
@@ -224,10 +225,7 @@ class Progress {
 
 int captureVideo(const VideoCaptureOptions& o) {
   const std::string badType = VideoFile::checkExtension(o.path);
-  if (!badType.empty()) {
-    std::fprintf(stderr, "vantor-capture: %s\n", badType.c_str());
-    return 2;
-  }
+  if (!badType.empty()) return cli::usage_error(o.path, badType);
 
   // Encoder chatter (statistics at the end) would bury the progress.
   av_log_set_level(AV_LOG_ERROR);
@@ -237,19 +235,12 @@ int captureVideo(const VideoCaptureOptions& o) {
   std::string error;
   if (!music.open(module, &error)) {
     // The intro plays silently without its module; so does the video.
-    std::fprintf(stderr, "vantor-capture: no music, the video is silent (%s)\n", error.c_str());
+    cli::note(error + "; the video is silent");
   }
 
   HeadlessGl gl;
-  if (!gl.open(o.width, o.height, &error)) {
-    std::fprintf(stderr, "vantor-capture: %s\n", error.c_str());
-    return 1;
-  }
   IntroCapture capture;
-  if (!capture.build()) {
-    std::fputs("vantor-capture: out of memory building the palette and scroller\n", stderr);
-    return 1;
-  }
+  if (const int status = startCapture(&gl, capture, o.width, o.height)) return status;
 
   VideoSettings settings;
   settings.path = o.path;
@@ -257,11 +248,9 @@ int captureVideo(const VideoCaptureOptions& o) {
   settings.height = o.height;
   settings.fps = o.fps;
   settings.quality = o.quality;
+  settings.inputs = {module};
   VideoFile video;
-  if (!video.open(settings)) {
-    std::fprintf(stderr, "vantor-capture: %s\n", video.error().c_str());
-    return 1;
-  }
+  if (!video.open(settings)) return cli::fail(o.path, video.error());
 
   // The loading screen as the intro leaves it while it builds: the bar full.
   const std::size_t pixelBytes = static_cast<std::size_t>(o.width) * o.height * 4;
@@ -339,8 +328,7 @@ int captureVideo(const VideoCaptureOptions& o) {
 
   if (encodeFailed || !video.finish()) {
     if (!encodeFailed) progress.interrupt();
-    std::fprintf(stderr, "vantor-capture: %s\n", video.error().c_str());
-    return 1;
+    return cli::fail(o.path, video.error());
   }
   const double elapsed = seconds() - started;
   const double processor = processorSeconds() - startedProcessor;
@@ -355,8 +343,7 @@ int captureVideo(const VideoCaptureOptions& o) {
                encoded / std::max(elapsed, 1e-9) / o.fps, o.fps, drawing * perFrame, times.converting * perFrame,
                times.encoding * perFrame, processor * perFrame);
   if (stopSignal != 0) {
-    std::fprintf(stderr, "vantor-capture: stopped; %s holds the first %lld frames\n", o.path.c_str(),
-                 static_cast<long long>(encoded));
+    cli::note("stopped; " + o.path + " holds the first " + std::to_string(encoded) + " frames");
     return 128 + static_cast<int>(stopSignal);
   }
   return 0;

@@ -85,11 +85,11 @@ VideoFile::~VideoFile() { abandon(); }
 
 std::string VideoFile::checkExtension(const std::string& path) {
   if (containerOf(path) != Container::none) return {};
-  return path + ": unknown video type; the name must end in .mp4 (H.264 and AAC) or .mkv (lossless FFV1 and FLAC)";
+  return "unknown video type; the name must end in .mp4 (H.264 and AAC) or .mkv (lossless FFV1 and FLAC)";
 }
 
 bool VideoFile::fail(const std::string& what, int code) {
-  message = settings.path + ": " + what;
+  message = what;
   if (code < 0) message += ": " + describe(code);
   abandon();
   return false;
@@ -107,15 +107,9 @@ bool VideoFile::open(const VideoSettings& s) {
   }
   const bool lossless = container == Container::mkv;
 
-  // Same folder, so the final rename cannot cross file systems; hidden and
-  // marked, so nobody takes it for the finished video.
-  const std::filesystem::path target(s.path);
-  std::string hidden(1, '.');
-  hidden += target.filename().string();
-  hidden += '.';
-  hidden += std::to_string(getpid());
-  hidden += ".part";
-  tempPath = (target.parent_path() / hidden).string();
+  // The file is written under a temporary name and renamed into place
+  // when finished (or straight into a device or a FIFO).
+  if (!output.prepare(s.path, s.inputs, &message)) return false;
 
   c = new Codecs;
   c->container = container;
@@ -127,7 +121,7 @@ bool VideoFile::open(const VideoSettings& s) {
   if (c->codedWidth != s.width || c->codedHeight != s.height) {
     c->padded.assign(static_cast<std::size_t>(c->codedWidth) * c->codedHeight * 4, 0);
   }
-  int rc = avformat_alloc_output_context2(&c->format, nullptr, lossless ? "matroska" : "mp4", tempPath.c_str());
+  int rc = avformat_alloc_output_context2(&c->format, nullptr, lossless ? "matroska" : "mp4", output.writePath().c_str());
   if (rc < 0 || c->format == nullptr) return fail("cannot set up the container", rc);
   // No random identifiers or dates: the same capture gives the same bytes.
   c->format->flags |= AVFMT_FLAG_BITEXACT;
@@ -228,10 +222,9 @@ bool VideoFile::open(const VideoSettings& s) {
   av_channel_layout_copy(&c->sound->ch_layout, &c->audio->ch_layout);
   if (av_frame_get_buffer(c->sound, 0) < 0) return fail("out of memory");
 
-  rc = avio_open(&c->format->pb, tempPath.c_str(), AVIO_FLAG_WRITE);
+  rc = avio_open(&c->format->pb, output.writePath().c_str(), AVIO_FLAG_WRITE);
   if (rc < 0) {
-    message = settings.path + ": cannot create the file: " + describe(rc);
-    tempPath.clear();  // nothing was created
+    message = "cannot create: " + describe(rc);
     abandon();
     return false;
   }
@@ -241,7 +234,7 @@ bool VideoFile::open(const VideoSettings& s) {
   if (!lossless) av_dict_set(&muxOptions, "movflags", "+faststart", 0);
   rc = avformat_write_header(c->format, &muxOptions);
   av_dict_free(&muxOptions);
-  if (rc < 0) return fail("cannot write the file", rc);
+  if (rc < 0) return fail("cannot write", rc);
   return true;
 }
 
@@ -255,8 +248,8 @@ bool VideoFile::drain(void* codec, void* stream) {
     av_packet_rescale_ts(c->packet, ctx->time_base, st->time_base);
     c->packet->stream_index = st->index;
     rc = av_interleaved_write_frame(c->format, c->packet);
-    if (rc < 0) return fail("cannot write the file", rc);
-    if (c->format->pb->error < 0) return fail("cannot write the file", c->format->pb->error);
+    if (rc < 0) return fail("cannot write", rc);
+    if (c->format->pb->error < 0) return fail("cannot write", c->format->pb->error);
   }
 }
 
@@ -336,16 +329,14 @@ bool VideoFile::finish() {
   rc = avcodec_send_frame(c->audio, nullptr);
   if (rc < 0 || !drain(c->audio, c->audioStream)) return c != nullptr ? fail("encoding failed", rc) : false;
   rc = av_write_trailer(c->format);
-  if (rc < 0) return fail("cannot write the file", rc);
+  if (rc < 0) return fail("cannot write", rc);
   avio_flush(c->format->pb);
-  if (c->format->pb->error < 0) return fail("cannot write the file", c->format->pb->error);
+  if (c->format->pb->error < 0) return fail("cannot write", c->format->pb->error);
   rc = avio_closep(&c->format->pb);
   c->fileOpen = false;
-  if (rc < 0) return fail("cannot write the file", rc);
-  std::error_code renameError;
-  std::filesystem::rename(tempPath, settings.path, renameError);
-  if (renameError) return fail("cannot move the finished file to its name: " + renameError.message());
-  tempPath.clear();
+  if (rc < 0) return fail("cannot write", rc);
+  std::string reason;
+  if (!output.commit(&reason)) return fail(reason);
   delete c;
   c = nullptr;
   spent.encoding += seconds() - start;
@@ -355,8 +346,5 @@ bool VideoFile::finish() {
 void VideoFile::abandon() {
   delete c;
   c = nullptr;
-  if (!tempPath.empty()) {
-    std::remove(tempPath.c_str());
-    tempPath.clear();
-  }
+  output.abandon();
 }

@@ -3,13 +3,17 @@
 //   .mp4  H.264 (yuv420p, BT.709) and AAC, for playing and uploading;
 //   .mkv  FFV1 (bgr0) and FLAC, lossless: every pixel and sample survives.
 //
-// The file is written under a temporary name in the same folder and gets its
-// own name only when finish() succeeds, so a failed or abandoned capture
-// never leaves a half-written file where the video should be.
+// The file is written as output_file.h describes: under a temporary name in
+// the same folder, getting its own name only when finish() succeeds, so a
+// failed or abandoned capture never leaves a half-written file where the
+// video should be.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "output_file.h"
 
 struct VideoSettings {
   std::string path;  // the extension chooses the container and codecs
@@ -17,6 +21,7 @@ struct VideoSettings {
   int height = 0;
   int fps = 60;
   int quality = 18;  // H.264 constant rate factor: lower is better and larger
+  std::vector<std::string> inputs;  // files the video must not overwrite
 };
 
 // Seconds spent in each stage, summed over all calls.
@@ -32,7 +37,8 @@ class VideoFile {
   VideoFile(const VideoFile&) = delete;
   VideoFile& operator=(const VideoFile&) = delete;
 
-  // Empty when the extension names a container this class writes, else why not.
+  // Empty when the extension names a container this class writes, else why
+  // not, for an error line about the path.
   static std::string checkExtension(const std::string& path);
 
   // Creates the temporary file and writes the header. On failure returns
@@ -63,7 +69,7 @@ class VideoFile {
   bool drain(void* codec, void* stream);
 
   VideoSettings settings;
-  std::string tempPath;
+  OutputFile output;
   std::string message;
   VideoTimes spent;
   Codecs* c = nullptr;
