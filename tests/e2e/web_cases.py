@@ -1,49 +1,86 @@
 #!/usr/bin/env python3
-"""End-to-end checks of the web page in headless Chromium.
+"""End-to-end checks of the web page, one case list run in each browser
+engine (Chromium, Firefox, WebKitGTK; see web_engines.py), the page served
+by a plain static server with no isolation headers.
 
-Usage: web_cases.py WEB_BUILD_DIR CASE SCRATCH_DIR
-  CASE: windowed  answer No: the question, an 840x525 canvas centred, rainbow
-                  cubes, a running caption, sound playing and refilled,
-                  Escape ends it; prints the page's size and start-up time
-        fullscreen answer Yes: the whole screen when the browser grants it,
-                  else the window; no running caption; Escape ends it
-        silent    no 2.xm beside the page: no sound, the intro still runs
+Usage: web_cases.py WEB_BUILD_DIR ENGINE SCRATCH_DIR [CASE...]
+  ENGINE: chromium, firefox or webkit. CASES below says which cases each
+  engine runs (all of them unless some are named); the engine starts once
+  for each set of browser options the cases need.
 
-The page is served from a local server with the cross-origin isolation
-headers threads need; the browser is driven over its DevTools protocol on a
-pipe. Exit 77 (skip) when the build or the browser is missing.
+Exit 0 when every case passed, 1 when one failed, 77 (skip) when the build
+is missing or the engine cannot start.
 """
-import fcntl
-import functools
-import http.server
+import glob
 import json
+import math
 import os
 import re
 import shutil
 import subprocess
 import sys
-import tempfile
-import threading
 import time
-import base64
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import web_engines  # noqa: E402
+from web_engines import EngineMissing, Failure, log  # noqa: E402
+
 NAME = "Vantor Filigree by Kestrel"
-TITLE_RE = re.compile(r"^" + re.escape(NAME) + r" - [0-9]{2,}:[0-9]{2}:[0-9]{2}  \[[0-9]+ fps\]$")
-VIEW_W, VIEW_H = 1920, 1080
+TITLE_RE = re.compile(r"^" + re.escape(NAME) + r" - [0-9]{2,}:[0-9]{2}:[0-9]{2}  \[([0-9]+) fps\]$")
+BYTES_PER_SECOND = 44100 * 4
+# A peak at or under this (about -60 dBFS) counts as silence.
+SILENT = 0.001
+# Firefox's first stream through a fresh sound server takes a few seconds.
+SOUND_WAIT = 20
+
+# Runs in the page before the question is answered: every node that the
+# page connects to the audio destination is also connected to an
+# AnalyserNode, sampled every 40 ms (a 2048-frame window is 46 ms). This
+# hears what goes to the speakers whatever the page's own bookkeeping says.
+TAP = """(() => {
+  if (window.__vantorTap) return;
+  const tap = window.__vantorTap = {analysers: [], peak: 0, sum: 0, count: 0};
+  const connect = AudioNode.prototype.connect;
+  const sample = () => {
+    for (const a of tap.analysers) {
+      a.getFloatTimeDomainData(a.frames);
+      for (const v of a.frames) {
+        const m = Math.abs(v);
+        if (m > tap.peak) tap.peak = m;
+        tap.sum += v * v;
+        tap.count++;
+      }
+    }
+    setTimeout(sample, 40);
+  };
+  AudioNode.prototype.connect = function (target, ...rest) {
+    const result = connect.call(this, target, ...rest);
+    if (target instanceof AudioDestinationNode) {
+      const a = this.context.createAnalyser();
+      a.fftSize = 2048;
+      a.frames = new Float32Array(a.fftSize);
+      a.context_ = this.context;
+      connect.call(this, a);
+      if (!tap.analysers.length) setTimeout(sample, 40);
+      tap.analysers.push(a);
+    }
+    return result;
+  };
+  // The loudest sample and the mean level since the last reading.
+  tap.read = () => {
+    const r = {nodes: tap.analysers.length, frames: tap.count, peak: tap.peak,
+               rms: Math.sqrt(tap.sum / Math.max(1, tap.count)),
+               contexts: tap.analysers.map(a => a.context_.state)};
+    tap.peak = 0; tap.sum = 0; tap.count = 0;
+    return r;
+  };
+})();"""
 
 
-def log(msg):
-    print(f"[{time.strftime('%H:%M:%S')}] {msg}", flush=True)
-
-
-def skip(reason):
-    print(f"SKIP: {reason}", flush=True)
-    sys.exit(77)
-
-
-class Failure(Exception):
-    pass
+def dbfs(level):
+    return f"{20 * math.log10(level):.1f} dBFS" if level > 0 else "silence"
 
 
 def check(cond, msg):
@@ -51,187 +88,75 @@ def check(cond, msg):
         raise Failure(msg)
 
 
-# --- The page's server ---------------------------------------------------------
-
-class Handler(http.server.SimpleHTTPRequestHandler):
-    hidden = ()
-
-    def end_headers(self):
-        # Threads need shared memory, which needs a cross-origin-isolated page.
-        self.send_header("Cross-Origin-Opener-Policy", "same-origin")
-        self.send_header("Cross-Origin-Embedder-Policy", "require-corp")
-        self.send_header("Cache-Control", "no-store")
-        super().end_headers()
-
-    def send_head(self):
-        if os.path.basename(self.path.split("?")[0]) in self.hidden:
-            self.send_error(404)
-            return None
-        return super().send_head()
-
-    def log_message(self, *args):
-        pass
+def wait_for(page, expression, timeout, what):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = page.js(expression)
+        if value:
+            return value
+        time.sleep(0.1)
+    raise Failure(f"timed out waiting for {what} (state {page.js('document.body && document.body.dataset.state')})")
 
 
-def serve(folder, hidden=()):
-    handler = functools.partial(type("H", (Handler,), {"hidden": hidden}), directory=folder)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
+def visible(selector):
+    return f"(() => {{ const e = document.querySelector({json.dumps(selector)});" \
+           " return !!e && getComputedStyle(e).display !== 'none' && e.getClientRects().length > 0; })()"
 
 
-# --- The browser ---------------------------------------------------------------
-
-def find_chromium():
-    for name in ("chromium", "chromium-browser"):
-        path = shutil.which(name)
-        if path:
-            return path
-    return None
+def click(page, selector):
+    x, y = page.js(f"(() => {{ const r = document.querySelector({json.dumps(selector)}).getBoundingClientRect();"
+                   " return [r.x + r.width / 2, r.y + r.height / 2]; })()")
+    page.click(x, y)
 
 
-class Browser:
-    """Chromium with the DevTools protocol on fds 3 (in) and 4 (out)."""
-
-    def __init__(self, exe, profile):
-        to_browser_r, self.to_browser = os.pipe()
-        self.from_browser, from_browser_w = os.pipe()
-        keep = [fcntl.fcntl(to_browser_r, fcntl.F_DUPFD, 10), fcntl.fcntl(from_browser_w, fcntl.F_DUPFD, 10)]
-
-        def child_fds():
-            os.dup2(keep[0], 3)
-            os.dup2(keep[1], 4)
-
-        args = [exe, "--headless", "--remote-debugging-pipe", "--no-sandbox",
-                "--use-angle=swiftshader", "--enable-unsafe-swiftshader", "--ignore-gpu-blocklist",
-                "--no-first-run", "--no-default-browser-check", "--disable-extensions",
-                "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
-                f"--window-size={VIEW_W},{VIEW_H}", f"--user-data-dir={profile}", "about:blank"]
-        self.stderr = open(os.path.join(profile, "..", "chromium-stderr.txt"), "wb")
-        self.proc = subprocess.Popen(args, preexec_fn=child_fds, close_fds=False,
-                                     stdout=subprocess.DEVNULL, stderr=self.stderr)
-        for fd in [to_browser_r, from_browser_w] + keep:
-            os.close(fd)
-        self.next_id = 0
-        self.replies = {}
-        self.events = []
-        self.cond = threading.Condition()
-        self.alive = True
-        threading.Thread(target=self._read, daemon=True).start()
-        self.session = None
-
-    def _read(self):
-        pending = b""
-        while True:
-            chunk = os.read(self.from_browser, 65536)
-            if not chunk:
-                break
-            pending += chunk
-            while b"\0" in pending:
-                raw, pending = pending.split(b"\0", 1)
-                msg = json.loads(raw)
-                with self.cond:
-                    if "id" in msg:
-                        self.replies[msg["id"]] = msg
-                    else:
-                        self.events.append(msg)
-                    self.cond.notify_all()
-        with self.cond:
-            self.alive = False
-            self.cond.notify_all()
-
-    def call(self, method, params=None, session=True, timeout=30):
-        self.next_id += 1
-        ident = self.next_id
-        msg = {"id": ident, "method": method, "params": params or {}}
-        if session and self.session:
-            msg["sessionId"] = self.session
-        try:
-            os.write(self.to_browser, json.dumps(msg).encode() + b"\0")
-        except OSError as e:
-            raise Failure(f"the browser is gone ({e})")
-        deadline = time.time() + timeout
-        with self.cond:
-            while ident not in self.replies:
-                left = deadline - time.time()
-                if left <= 0 or not self.alive:
-                    raise Failure(f"no answer from the browser to {method}")
-                self.cond.wait(left)
-            reply = self.replies.pop(ident)
-        if "error" in reply:
-            raise Failure(f"{method}: {reply['error']}")
-        return reply.get("result", {})
-
-    def attach_page(self):
-        targets = self.call("Target.getTargets", session=False)["targetInfos"]
-        page = next((t for t in targets if t["type"] == "page"), None)
-        if page is None:
-            page = {"targetId": self.call("Target.createTarget", {"url": "about:blank"}, session=False)["targetId"]}
-        self.session = self.call("Target.attachToTarget", {"targetId": page["targetId"], "flatten": True},
-                                 session=False)["sessionId"]
-        self.call("Runtime.enable")
-        self.call("Page.enable")
-
-    def js(self, expression):
-        result = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True,
-                                                "awaitPromise": True})
-        if "exceptionDetails" in result:
-            raise Failure(f"{expression}: {result['exceptionDetails'].get('text')}")
-        return result["result"].get("value")
-
-    def wait_for(self, expression, timeout, what):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            value = self.js(expression)
-            if value:
-                return value
-            time.sleep(0.1)
-        raise Failure(f"timed out waiting for {what} (state {self.js('document.body && document.body.dataset.state')})")
-
-    def console(self):
-        lines = []
-        for e in self.events:
-            if e.get("method") == "Runtime.consoleAPICalled":
-                lines.append(" ".join(str(a.get("value", a.get("description", ""))) for a in e["params"]["args"]))
-            elif e.get("method") == "Runtime.exceptionThrown":
-                lines.append("exception: " + json.dumps(e["params"]["exceptionDetails"])[:400])
-        return lines
-
-    def click(self, selector):
-        box = self.js(f"(() => {{ const r = document.querySelector({json.dumps(selector)}).getBoundingClientRect();"
-                      " return [r.x + r.width / 2, r.y + r.height / 2]; })()")
-        for kind in ("mouseMoved", "mousePressed", "mouseReleased"):
-            self.call("Input.dispatchMouseEvent", {"type": kind, "x": box[0], "y": box[1],
-                                                   "button": "left", "clickCount": 1})
-
-    def press_escape(self):
-        for kind in ("rawKeyDown", "keyUp"):
-            self.call("Input.dispatchKeyEvent", {"type": kind, "key": "Escape", "code": "Escape",
-                                                 "windowsVirtualKeyCode": 27, "nativeVirtualKeyCode": 27})
-
-    def close(self):
-        if self.stderr.closed:
-            return
-        try:
-            if self.proc.poll() is None:
-                self.call("Browser.close", session=False, timeout=5)
-        except (Failure, OSError):
-            pass
-        try:
-            self.proc.wait(10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-        self.stderr.close()
+def answer_question(page, answer):
+    box = wait_for(page, "(() => { const q = document.getElementById('question');"
+                   " return q && [q.querySelector('.caption').textContent,"
+                   " q.querySelector('.text').textContent]; })()", 60, "the question")
+    check(box == [NAME, "fullscreen?"], f"the question reads {box}")
+    check(page.js("document.body.dataset.state") == "question", "the question shows, yet the state is not 'question'")
+    # The input goes through the browser, so the page meets a user gesture.
+    click(page, f"#question button[data-answer={answer}]")
+    log(f"clicked {answer}")
 
 
-# --- Checks ----------------------------------------------------------------------
+def canvas_rect(page):
+    return page.js("(() => { const c = document.getElementById('canvas'), r = c.getBoundingClientRect();"
+                   " return {w: c.width, h: c.height, x: r.x, y: r.y, cw: r.width, ch: r.height,"
+                   " vw: innerWidth, vh: innerHeight}; })()")
 
-def scroller_shot_problem(browser, rect, png):
-    shot = browser.call("Page.captureScreenshot", {"format": "png", "clip": {
-        "x": rect["x"], "y": rect["y"], "width": rect["w"], "height": rect["h"], "scale": 1}})
+
+def title(page):
+    # The title element's own text: document.title folds the double space.
+    return page.js("document.querySelector('title').textContent")
+
+
+def wait_running_title(page, timeout=90):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        text = title(page)
+        if TITLE_RE.match(text):
+            return text
+        if page.js("document.body.dataset.state") in ("failed", "unsupported"):
+            raise Failure(f"the page stopped: {page.js('document.body.innerText')!r}")
+        time.sleep(0.2)
+    raise Failure(f"no running caption in {timeout} s (title {title(page)!r}, state {page.js('document.body.dataset.state')})")
+
+
+def fps(text):
+    return int(TITLE_RE.match(text).group(1))
+
+
+def end_with_escape(page):
+    page.press_escape()
+    wait_for(page, f"document.body.dataset.state === 'ended' && {visible('#ended')}", 20,
+             "the page to show that the intro ended")
+    log("Escape ended the intro")
+
+
+def scroller_shot_problem(page, rect, png):
     with open(png, "wb") as f:
-        f.write(base64.b64decode(shot["data"]))
+        f.write(page.screenshot(rect))
     # The same colour-count and coverage rules as the native screenshots.
     out = subprocess.run(["bash", "-c", f'. "{HERE}/lib.sh"; e2e_png_scroller_problem "$@"', "-",
                           png, str(rect["w"]), str(rect["h"])], capture_output=True, text=True)
@@ -239,174 +164,273 @@ def scroller_shot_problem(browser, rect, png):
     return None if out.returncode == 0 else (out.stdout.strip() or "screenshot check failed")
 
 
-def answer_question(browser, answer):
-    box = browser.wait_for("(() => { const q = document.getElementById('question');"
-                           " return q && [q.querySelector('.caption').textContent,"
-                           " q.querySelector('.text').textContent]; })()", 60, "the question")
-    check(box == [NAME, "fullscreen?"], f"the question reads {box}")
-    browser.click(f"#question button[data-answer={answer}]")
-    log(f"answered {answer}")
+def audio_status(page):
+    return page.js("vantor.audioStatus()")
 
 
-def canvas_rect(browser):
-    return browser.js("(() => { const c = document.getElementById('canvas'), r = c.getBoundingClientRect();"
-                      " return {w: c.width, h: c.height, x: r.x, y: r.y, cw: r.width, ch: r.height,"
-                      " vw: innerWidth, vh: innerHeight}; })()")
+def wait_for_sound(page):
+    """Waits (bounded) for the tap to hear the music; returns the reading."""
+    deadline, heard = time.time() + SOUND_WAIT, None
+    while time.time() < deadline:
+        time.sleep(0.5)
+        heard = page.js("__vantorTap.read()")
+        if heard["peak"] > SILENT:
+            return heard
+    raise Failure(f"no sound reaches the audio destination in {SOUND_WAIT} s: tap {heard},"
+                  f" page {audio_status(page)}")
 
 
-def wait_running_title(browser):
-    # The title element's own text: document.title folds the double space.
-    pattern = json.dumps(TITLE_RE.pattern)
-    return browser.wait_for(f"(() => {{ const t = document.querySelector('title').textContent;"
-                            f" return new RegExp({pattern}).test(t) && t; }})()", 90, "a running caption")
+def starved_check(page, first, second, what):
+    heard = (second["played"] - first["played"]) % 2**32 / BYTES_PER_SECOND
+    seconds = second["t"] - first["t"]
+    quanta = second["quanta"] - first["quanta"]
+    log(f"{what}: over {seconds:.1f} s the worklet played {heard:.2f} s in {quanta} render quanta,"
+        f" {second['starved']} starved in all")
+    check(second["starved"] == 0, f"{what}: the worklet had no samples for {second['starved']} render quanta")
+    check(0.7 * seconds < heard < 1.3 * seconds, f"{what}: {heard:.2f} s played in {seconds:.1f} s")
+    check(quanta * 128 * 4 >= 0.7 * seconds * BYTES_PER_SECOND, f"{what}: only {quanta} render quanta processed")
 
 
-def end_with_escape(browser):
-    browser.press_escape()
-    browser.wait_for("document.body.dataset.state === 'ended'"
-                     " && getComputedStyle(document.getElementById('ended')).display !== 'none'",
-                     20, "the page to show that the intro ended")
-    log("Escape ended the intro")
+def timed_status(page):
+    status = audio_status(page)
+    status["t"] = time.time()
+    return status
 
 
-def case_windowed(browser, work):
-    answer_question(browser, "no")
-    title = wait_running_title(browser)
-    log(f"caption: {title}")
-    rect = canvas_rect(browser)
-    log(f"canvas {rect}")
+# --- The cases ---------------------------------------------------------------------
+
+def case_played(page, urls, work):
+    """Click No: the caption runs, the canvas shows the cubes, the music
+    reaches the destination, the worklet never runs dry over 10 s, and
+    Escape ends it."""
+    page.open(urls["page"], TAP)
+    answer_question(page, "no")
+    text = wait_running_title(page)
+    start = timed_status(page)
+    log(f"caption: {text}")
+    rect = canvas_rect(page)
     check((rect["w"], rect["h"], rect["cw"], rect["ch"]) == (840, 525, 840, 525),
           f"canvas is {rect['w']}x{rect['h']} shown at {rect['cw']}x{rect['ch']}, expected 840x525")
-    dx = rect["x"] + 420 - rect["vw"] / 2
-    dy = rect["y"] + 262.5 - rect["vh"] / 2
+    dx, dy = rect["x"] + 420 - rect["vw"] / 2, rect["y"] + 262.5 - rect["vh"] / 2
     check(abs(dx) <= 1 and abs(dy) <= 1, f"canvas not centred (off by {dx},{dy})")
 
-    # The letters enter after a number of frames, and a loaded machine draws
-    # slowly in software.
+    # The letters enter after a number of frames, and software drawing on a
+    # loaded machine is slow.
     problem, deadline = "no screenshot", time.time() + 90
     while time.time() < deadline:
-        problem = scroller_shot_problem(browser, rect, os.path.join(work, "scroller.png"))
+        problem = scroller_shot_problem(page, rect, os.path.join(work, f"{page.name}-scroller.png"))
         if problem is None:
             break
         time.sleep(1)
     check(problem is None, problem)
 
-    # The sound: the context runs, the worklet plays, the count of bytes
-    # heard moves on with the clock, and the output thread refills the
-    # looping buffer (its contents change as the song goes on).
-    first = browser.js("vantor.audioStatus()")
-    log(f"audio {first}")
-    check(first["state"] == "running", f"the audio context is {first['state']}")
-    check(first["playing"], "the audio worklet is not playing")
-    time.sleep(2.5)
-    second = browser.js("vantor.audioStatus()")
-    log(f"audio {second}")
-    heard = (second["played"] - first["played"]) % 2**32 / 4 / 44100
-    check(1.0 < heard < 6.0, f"{heard:.2f} s heard in about 2.5 s")
-    # The player splits its looping buffer into 100 blocks.
-    blocks = [s["played"] % s["bufferBytes"] * 100 // s["bufferBytes"] for s in (first, second)]
-    log(f"block heard: {blocks[0]} -> {blocks[1]}")
-    check(blocks[0] != blocks[1], "the block being heard did not advance")
-    check(second["checksum"] != first["checksum"], "the looping buffer was not refilled")
-    check(second["checksum"] != 0, "the looping buffer holds silence")
+    heard = wait_for_sound(page)
+    log(f"sound at the destination: peak {dbfs(heard['peak'])}, mean {dbfs(heard['rms'])},"
+        f" {heard['nodes']} node(s), context {heard['contexts']}")
+    check(page.js("document.body.dataset.sound") == "on", "sound plays, yet the page says it is off")
 
-    report_size_and_start(browser)
-    end_with_escape(browser)
+    # Ten seconds of play from the first frame on, and two more at least
+    # since the sound was first heard; the song refills the looping buffer
+    # as it goes.
+    time.sleep(max(2.0, start["t"] + 10.5 - time.time()))
+    end = timed_status(page)
+    log(f"audio {end}")
+    starved_check(page, start, end, "normal play")
+    check(end["state"] == "running" and end["playing"], f"the audio context is {end['state']}")
+    check(end["checksum"] != start["checksum"], "the looping buffer was not refilled")
+    heard = page.js("__vantorTap.read()")
+    log(f"sound since then: peak {dbfs(heard['peak'])}, mean {dbfs(heard['rms'])}")
+    check(heard["frames"] > 0 and heard["peak"] > SILENT, f"the sound stopped: {heard}")
+    text = title(page)
+    log(f"caption: {text} ({fps(text)} fps)")
+
+    report_start(page)
+    end_with_escape(page)
 
 
-def case_fullscreen(browser, work):
-    answer_question(browser, "yes")
-    browser.wait_for("document.body.dataset.state === 'running'", 90, "the first frame")
-    full = browser.js("!!document.fullscreenElement")
-    rect = canvas_rect(browser)
+def case_silent(page, urls, work):
+    """No 2.xm beside the page (the server answers 404): the intro runs, and
+    nothing reaches the speakers."""
+    page.open(urls["silent"], TAP)
+    answer_question(page, "no")
+    first = wait_running_title(page)
+    page.js("__vantorTap.read()")
+    time.sleep(2)
+    second = wait_running_title(page)
+    log(f"caption: {first} -> {second}")
+    check(first != second, "the caption stopped")
+    status = audio_status(page)
+    heard = page.js("__vantorTap.read()")
+    log(f"audio {status}; at the destination {dbfs(heard['peak'])}")
+    check(page.js("document.body.dataset.sound") == "off", "the page says the sound is on without 2.xm")
+    check(status["bufferBytes"] == 0, "a song plays without 2.xm")
+    check(heard["peak"] <= SILENT, f"something plays without 2.xm ({dbfs(heard['peak'])})")
+
+
+def case_fullscreen(page, urls, work):
+    """Click Yes: the canvas covers the screen when the browser grants full
+    screen, with no running caption; Escape ends it and leaves full screen."""
+    page.open(urls["page"])
+    answer_question(page, "yes")
+    wait_for(page, "document.body.dataset.state === 'running'", 90, "the first frame")
+    full = page.js("!!document.fullscreenElement")
+    rect = canvas_rect(page)
     log(f"full screen {'granted' if full else 'refused'}; canvas {rect}")
     if full:
         check((rect["w"], rect["h"], rect["x"], rect["y"]) == (rect["vw"], rect["vh"], 0, 0),
               "the canvas does not cover the whole screen")
         time.sleep(1)
-        title = browser.js("document.querySelector('title').textContent")
-        check(title == NAME, f"the caption changed in full screen: {title}")
+        check(title(page) == NAME, f"the caption changed in full screen: {title(page)}")
     else:
         check((rect["w"], rect["h"]) == (840, 525), "refused full screen, yet no 840x525 canvas")
-    end_with_escape(browser)
-    check(not browser.js("!!document.fullscreenElement"), "the page stayed in full screen")
+    end_with_escape(page)
+    check(not page.js("!!document.fullscreenElement"), "the page stayed in full screen")
 
 
-def case_silent(browser, work):
-    answer_question(browser, "no")
-    first = wait_running_title(browser)
-    time.sleep(2)
-    second = wait_running_title(browser)
-    log(f"caption: {first} -> {second}")
-    check(first != second, "the caption stopped")
-    status = browser.js("vantor.audioStatus()")
-    log(f"audio {status}")
-    check(not status["playing"] and status["bufferBytes"] == 0, "something plays without 2.xm")
-    end_with_escape(browser)
+def case_slow(page, urls, work):
+    """The processor throttled until the intro draws 10 frames a second or
+    fewer: the music is still handed over in time."""
+    page.open(urls["page"])
+    answer_question(page, "no")
+    wait_running_title(page)
+    time.sleep(3)
+    full_speed = fps(title(page))
+    # Drawing time does not follow the rate in proportion: look for a rate
+    # that gives 7 to 11 frames a second.
+    low, high, rate = 1, None, max(4, math.ceil(full_speed / 8))
+    for _ in range(8):
+        page.throttle(rate)
+        time.sleep(3)
+        slow = fps(wait_running_title(page, 30))
+        log(f"{full_speed} fps at full speed, {slow} fps throttled {rate} times")
+        if slow > 11:
+            low = rate
+            rate = (rate + high) // 2 if high else math.ceil(rate * max(1.25, slow / 9))
+        elif slow < 7:
+            high = rate
+            rate = (low + rate) // 2
+        else:
+            break
+        if rate in (low, high):
+            break
+    start, rates = timed_status(page), []
+    while time.time() < start["t"] + 10:
+        time.sleep(1)
+        rates.append(fps(wait_running_title(page, 30)))
+    end = timed_status(page)
+    page.throttle(1)
+    rates.sort()
+    log(f"frames per second while watched: {rates}")
+    check(rates[len(rates) // 2] <= 12, f"the intro drew {rates[len(rates) // 2]} fps, not 10 or fewer")
+    starved_check(page, start, end, f"drawing at {rates[0]}-{rates[-1]} fps")
+    end_with_escape(page)
 
 
-def report_size_and_start(browser):
-    info = browser.js("""(() => {
-      const nav = performance.getEntriesByType('navigation')[0];
-      const files = {'index.html': nav.transferSize || nav.encodedBodySize};
-      for (const r of performance.getEntriesByType('resource'))
-        files[r.name.split('/').pop()] = r.transferSize || r.encodedBodySize;
-      const mark = performance.getEntriesByName('vantor-first-frame')[0];
-      const at = name => performance.getEntriesByName(name)[0]?.startTime ?? NaN;
-      return {files, question: at('vantor-question'), answered: at('vantor-answered'),
-              firstFrame: at('vantor-first-frame')};
+def case_no_webgl(page, urls, work):
+    """A browser without WebGL: one sentence that says so, no black page."""
+    page.open(urls["page"])
+    wait_for(page, "document.body?.dataset.state === 'unsupported'", 60, "the page to say what is missing")
+    check(page.js(visible("#unsupported")), "#unsupported is not shown")
+    sentence = page.js("document.getElementById('unsupported').textContent").strip()
+    log(f"the page says: {sentence}")
+    check("WebGL" in sentence, f"the sentence does not name WebGL: {sentence!r}")
+
+
+def report_start(page):
+    info = page.js("""(() => {
+      const at = name => performance.getEntriesByName(name)[0]?.startTime ?? null;
+      return {question: at('vantor-question'), answered: at('vantor-answered'), firstFrame: at('vantor-first-frame')};
     })()""")
-    total = sum(v for k, v in info["files"].items() if k != "2.xm")
-    log(f"transferred: {info['files']} (page without 2.xm: {total} bytes)")
-    # The time spent answering is the viewer's, not the page's.
-    start = info["question"] + info["firstFrame"] - info["answered"]
-    log(f"start: question after {info['question']:.0f} ms, first scroller frame"
-        f" {info['firstFrame'] - info['answered']:.0f} ms after the answer; {start:.0f} ms in all")
+    if None in info.values():
+        raise Failure(f"a performance mark is missing: {info}")
+    log(f"start: question {info['question']:.0f} ms after navigation, first intro frame"
+        f" {info['firstFrame'] - info['answered']:.0f} ms after the click")
+
+
+# One list for every engine: name, engines, browser options, check.
+ALL = web_engines.ENGINES
+CASES = [
+    ("played", ALL, {}, case_played),
+    ("silent", ALL, {}, case_silent),
+    ("fullscreen", ("chromium",), {}, case_fullscreen),
+    ("slow", ("chromium",), {}, case_slow),
+    ("nowebgl", ("chromium",), {"webgl": False}, case_no_webgl),
+]
+
+
+def site(web, work):
+    """What people put on their hosts, the unpacked package, when it is at
+    least as new as the page; else the build folder itself."""
+    packages = sorted(glob.glob(os.path.join(web, "vantor-filigree-*-web.zip")), key=os.path.getmtime)
+    if packages and os.path.getmtime(packages[-1]) >= os.path.getmtime(os.path.join(web, "vantor.wasm")):
+        folder = os.path.join(work, "site")
+        with zipfile.ZipFile(packages[-1]) as z:
+            z.extractall(folder)
+        log(f"serving {os.path.basename(packages[-1])}, unpacked")
+        return folder
+    log(f"serving {web}")
+    return os.path.abspath(web)
 
 
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) < 4 or sys.argv[2] not in ALL:
         print(__doc__, file=sys.stderr)
         return 2
-    web, case, scratch = sys.argv[1:]
-    if not os.path.isfile(os.path.join(web, "vantor.js")):
-        skip(f"{web}/vantor.js has not been built")
-    exe = find_chromium()
-    if exe is None:
-        skip("chromium is not installed")
-    cases = {"windowed": case_windowed, "fullscreen": case_fullscreen, "silent": case_silent}
-    if case not in cases:
-        print(f"unknown case {case}", file=sys.stderr)
+    web, engine, scratch, wanted = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+    unknown = set(wanted) - {c[0] for c in CASES}
+    if unknown:
+        print(f"unknown case(s) {' '.join(sorted(unknown))}", file=sys.stderr)
         return 2
-    work = os.path.join(scratch, f"web-{case}")
+    if not os.path.isfile(os.path.join(web, "vantor.wasm")):
+        print(f"SKIP: {web}/vantor.wasm has not been built", flush=True)
+        return 77
+    cases = [c for c in CASES if engine in c[1] and (not wanted or c[0] in wanted)]
+    work = os.path.join(scratch, f"web-{engine}")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    server = serve(os.path.abspath(web), hidden=("2.xm",) if case == "silent" else ())
-    profile = tempfile.mkdtemp(prefix="profile-", dir=work)
-    browser = Browser(exe, profile)
+    server, base = web_engines.serve(site(web, work))
+    urls = {"page": base + "index.html", "silent": base + "silent/index.html"}
+    failed, passed, started = [], [], False
     try:
-        try:
-            browser.attach_page()
-        except Failure as e:
-            browser.close()
-            with open(os.path.join(work, "chromium-stderr.txt"), errors="replace") as f:
-                sys.stdout.write("".join(f.readlines()[-10:]))
-            skip(f"the browser did not start: {e}")
-        url = f"http://127.0.0.1:{server.server_address[1]}/index.html"
-        browser.call("Page.navigate", {"url": url})
-        log(f"opened {url}")
-        cases[case](browser, work)
-    except Failure as e:
-        print(f"FAIL: {e}", file=sys.stderr)
-        for line in browser.console()[-20:]:
-            print(f"  console: {line}", file=sys.stderr)
-        return 1
+        # Cases that need the same browser options share one browser.
+        groups = []
+        for case in cases:
+            if not groups or groups[-1][0] != case[2]:
+                groups.append((case[2], []))
+            groups[-1][1].append(case)
+        for options, group in groups:
+            page = web_engines.make(engine, work, **options)
+            try:
+                t0 = time.time()
+                try:
+                    page.start()
+                except EngineMissing as e:
+                    if started:
+                        raise Failure(str(e))
+                    print(f"SKIP: {e}", flush=True)
+                    return 77
+                started = True
+                log(f"{engine} {options or ''} started in {time.time() - t0:.1f} s")
+                for name, _, _, run in group:
+                    log(f"--- {engine} {name}: {run.__doc__.split(chr(10))[0]}")
+                    try:
+                        run(page, urls, work)
+                        passed.append(name)
+                        log(f"PASS {engine} {name}")
+                    except Failure as e:
+                        failed.append(name)
+                        print(f"FAIL {engine} {name}: {e}", flush=True)
+                        for line in page.console()[-15:]:
+                            print(f"  console: {line}", flush=True)
+            except Failure as e:
+                failed.append(f"start {options}")
+                print(f"FAIL {engine}: {e}", flush=True)
+            finally:
+                page.close()
     finally:
-        browser.close()
         server.shutdown()
-        shutil.rmtree(profile, ignore_errors=True)
-    log(f"PASS web {case}")
-    return 0
+    log(f"{engine}: {len(passed)} passed, {len(failed)} failed" + (f" ({' '.join(failed)})" if failed else ""))
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
