@@ -1,0 +1,331 @@
+#!/usr/bin/env python3
+"""The command-line tools as a user meets them, one case list per program.
+
+Each case gives the arguments and the paths prepared in an empty folder, and
+expects the exit status, the first line of standard error that is the
+program's own ("PROGRAM: ..." or "usage: ...", not a module's summary) and
+exactly the paths present in the folder afterwards.
+
+Usage: cases.py PROGRAM EXECUTABLE MODULE SCRATCH [wine]
+  PROGRAM  xm-render, xm-compose, xm-soak, xm-play or vantor-capture
+  MODULE   an XM module to play (2.xm)
+  wine     run EXECUTABLE (a Windows build) under Wine, only the cases marked
+           for it
+
+Paths, prepared and expected:
+  name          a copy of MODULE (prepared) / a regular file (expected)
+  name=TEXT     a file holding TEXT (TEXT may be empty)
+  name/         a folder
+  name@         a device node that refuses every write (like /dev/full)
+  name->target  a symbolic link
+A prepared "name" that does not end in .xm is a file holding "old".
+"""
+import os
+import pty
+import re
+import resource
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import termios
+import time
+
+SIX_HOURS = "21600"
+
+# (arguments, prepared, status, first line, afterwards, extras)
+# extras: fsize=N  the file size limit (ulimit -f) in bytes
+#         tty      standard output is a terminal
+#         stop=RE  end the program once a line of standard error matches
+#         signal=S send S once the status line shows; the terminal must be
+#                  restored afterwards
+#         out=RE   standard output must match
+#         wine     also a case for the Windows build
+XM_RENDER = [
+    (["--help"], [], 0, None, [], dict(out=r"^usage: xm-render .*" + SIX_HOURS, wine=True)),
+    (["--version"], [], 0, None, [], dict(out=r"^xm-render \d", wine=True)),
+    ([], [], 2, "usage: xm-render IN.xm [-o OUT.wav|-] [--loops N] [--seconds S] [--fade S] [--rows]", [],
+     dict(wine=True)),
+    (["s.xm", "--seconds", "30000"], ["s.xm"], 2,
+     "xm-render: --seconds: 30000 is above the limit of 21600 (6 hours)", ["s.xm"], dict(wine=True)),
+    (["s.xm", "--loops", "-1"], ["s.xm"], 2, "xm-render: --loops: -1 is below the limit of 0", ["s.xm"], {}),
+    (["s.xm", "--loops", "abc"], ["s.xm"], 2, "xm-render: --loops: 'abc' is not a whole number", ["s.xm"], {}),
+    (["s.xm", "--bogus"], ["s.xm"], 2, "xm-render: --bogus: unknown option", ["s.xm"], dict(wine=True)),
+    (["s.xm", "-o", "a.wav", "-o", "b.wav"], ["s.xm"], 2, "xm-render: -o: given twice", ["s.xm"], {}),
+    (["s.xm", "--seconds=1"], ["s.xm"], 0, None, ["s.xm", "s.wav"], dict(wine=True)),
+    # Loud at the WAV file's limit, said before the long render starts.
+    (["s.xm", "--loops", "400", "-o", "fd"], ["s.xm", "fd@"], None,
+     r"xm-render: --loops 400: stopped at the WAV file's limit of 6 hours, in order \d+ row \d+",
+     ["s.xm", "fd@"], dict(stop="limit")),
+    (["s.xm", "-o", "s.xm"], ["s.xm"], 1, "xm-render: s.xm: is the same file as the input s.xm", ["s.xm"],
+     dict(wine=True)),
+    (["s.xm", "-o", "fd", "--seconds", "1"], ["s.xm", "fd@"], 1,
+     "xm-render: fd: cannot write: No space left on device", ["s.xm", "fd@"], {}),
+    (["s.xm", "-o", "link.wav", "--seconds", "1"], ["s.xm", "link.wav->out.wav", "out.wav"], 0, None,
+     ["s.xm", "link.wav->out.wav", "out.wav"], {}),
+    (["s.xm", "-o", "out.wav"], ["s.xm", "out.wav"], 1, "xm-render: out.wav: cannot write: File too large",
+     ["s.xm", "out.wav=old"], dict(fsize=100000)),
+    (["s.xm", "-o", "-"], ["s.xm"], 1,
+     "xm-render: standard output: is a terminal; redirect it to a file or a pipe", ["s.xm"], dict(tty=True)),
+    (["dir.xm"], ["dir.xm/"], 1, "xm-render: dir.xm: is a directory", ["dir.xm/"], dict(wine=True)),
+    (["empty.xm"], ["empty.xm="], 1, "xm-render: empty.xm: is empty", ["empty.xm="], {}),
+    (["missing.xm"], [], 1, "xm-render: missing.xm: cannot open: No such file or directory", [], dict(wine=True)),
+]
+
+XM_COMPOSE = [
+    (["--help"], [], 0, None, [], dict(out=r"^usage: xm-compose OUT.xm")),
+    (["--version"], [], 0, None, [], dict(out=r"^xm-compose \d")),
+    ([], [], 2, "usage: xm-compose OUT.xm", [], {}),
+    (["a.xm", "b.xm"], [], 2, "xm-compose: b.xm: one output file only", [], {}),
+    (["--out=a.xm"], [], 2, "xm-compose: --out: unknown option", [], {}),
+    (["fd"], ["fd@"], 1, "xm-compose: fd: cannot write: No space left on device", ["fd@"], {}),
+    (["link.xm"], ["link.xm->new.xm"], 0, None, ["link.xm->new.xm", "new.xm"], {}),
+    (["out.xm"], ["out.xm=old"], 1, "xm-compose: out.xm: cannot write: File too large", ["out.xm=old"],
+     dict(fsize=50000)),
+    (["dir/"], ["dir/"], 1, "xm-compose: dir/: is a directory", ["dir/"], {}),
+]
+
+XM_SOAK = [
+    (["--help"], [], 0, None, [], dict(out=r"^usage: xm-soak")),
+    (["--version"], [], 0, None, [], dict(out=r"^xm-soak \d")),
+    ([], [], 2, "usage: xm-soak [--hours H] FILE.xm...", [], {}),
+    (["--hours", "abc", "s.xm"], ["s.xm"], 2, "xm-soak: --hours: 'abc' is not a number", ["s.xm"], {}),
+    (["--hours=600", "s.xm"], ["s.xm"], 2, "xm-soak: --hours: 600 is above the limit of 500", ["s.xm"], {}),
+    (["--hours=0.001", "s.xm"], ["s.xm"], 0, None, ["s.xm"], dict(out=r"^s\.xm: 0\.00 h of music")),
+    (["--hours", "0.001", "dir.xm", "empty.xm"], ["dir.xm/", "empty.xm="], 1, "xm-soak: dir.xm: is a directory",
+     ["dir.xm/", "empty.xm="], {}),
+]
+
+XM_PLAY = [
+    (["--help"], [], 0, None, [], dict(out=r"^usage: xm-play")),
+    (["--version"], [], 0, None, [], dict(out=r"^xm-play \d")),
+    ([], [], 2, "usage: xm-play IN.xm...", [], {}),
+    (["--loop", "s.xm"], ["s.xm"], 2, "xm-play: --loop: unknown option", ["s.xm"], {}),
+    (["missing.xm"], [], 1, "xm-play: missing.xm: cannot open: No such file or directory", [], {}),
+    (["s.xm"], ["s.xm"], 130, None, ["s.xm"], dict(signal=signal.SIGINT)),
+    (["s.xm"], ["s.xm"], 143, None, ["s.xm"], dict(signal=signal.SIGTERM)),
+]
+
+VANTOR_CAPTURE = [
+    (["--help"], [], 0, None, [], dict(out=r"^usage: vantor-capture")),
+    (["--version"], [], 0, None, [], dict(out=r"^vantor-capture \d")),
+    ([], [], 2, "usage: vantor-capture [--frames A-B] [--size WxH] [--png DIR] [--cube-trace FILE] [--desktop WxH]",
+     [], {}),
+    (["--frames", "5-2", "--png", "png"], [], 2, "vantor-capture: --frames: 5-2 ends before it starts", [], {}),
+    (["--frames=0-1"], [], 2,
+     "vantor-capture: nothing to write: give --png DIR, --cube-trace FILE or --video FILE", [], {}),
+    (["--frames=66-67", "--cube-trace=t.csv"], [], 0, None, ["t.csv"], {}),
+    (["--frames=66-67", "--cube-trace", "link.csv"], ["link.csv->t.csv"], 0, None,
+     ["link.csv->t.csv", "t.csv"], {}),
+    (["--frames=66-200", "--cube-trace", "fd"], ["fd@"], 1, "vantor-capture: fd: cannot write: No space left on device",
+     ["fd@"], {}),
+    (["--frames=66-200", "--cube-trace", "t.csv"], ["t.csv"], 1,
+     "vantor-capture: t.csv: cannot write: File too large", ["t.csv=old"], dict(fsize=20000)),
+    (["--frames=3000-3000", "--png", "png"], ["png/"], 1,
+     "vantor-capture: png/frame-03000.png: cannot write: File too large", ["png/"], dict(fsize=4000)),
+    (["--video", "m.mkv", "--music", "m.mkv", "--frames", "0-1", "--size", "64x40"], ["m.mkv"], 1,
+     "vantor-capture: m.mkv: is the same file as the input m.mkv", ["m.mkv"], dict(video=True)),
+]
+
+PROGRAMS = {"xm-render": XM_RENDER, "xm-compose": XM_COMPOSE, "xm-soak": XM_SOAK, "xm-play": XM_PLAY,
+            "vantor-capture": VANTOR_CAPTURE}
+
+
+def prepare(folder, spec, module):
+    if "->" in spec:
+        name, target = spec.split("->")
+        os.symlink(target, os.path.join(folder, name))
+    elif spec.endswith("/"):
+        os.makedirs(os.path.join(folder, spec), exist_ok=True)
+    elif spec.endswith("@"):
+        path = os.path.join(folder, spec[:-1])
+        try:
+            os.mknod(path, 0o666 | 0o020000, os.makedev(1, 7))  # the kernel's "full" device
+        except PermissionError:
+            os.symlink("/dev/full", path)  # not root: a link to a stream
+    elif "=" in spec:
+        name, text = spec.split("=", 1)
+        with open(os.path.join(folder, name), "w") as f:
+            f.write(text)
+    elif spec.endswith(".xm") or spec.endswith(".mkv"):
+        shutil.copy(module, os.path.join(folder, spec))
+    else:
+        with open(os.path.join(folder, spec), "w") as f:
+            f.write("old")
+
+
+def describe(folder):
+    """The folder's contents in the notation of the case lists."""
+    found = set()
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            rel = os.path.relpath(path, folder)
+            if os.path.islink(path):
+                target = os.readlink(path)
+                found.add(rel + "@" if target == "/dev/full" else rel + "->" + target)
+            elif os.path.isdir(path):
+                found.add(rel + "/")
+            elif not os.path.isfile(path):
+                found.add(rel + "@")
+            else:
+                found.add(rel)
+    return found
+
+
+def matches(folder, expected):
+    """The expected paths are exactly those present, contents as given."""
+    names = {e.split("=", 1)[0] for e in expected}
+    found = describe(folder)
+    problems = []
+    if found != names:
+        problems.append(f"the folder holds {sorted(found)}, expected {sorted(names)}")
+    for e in expected:
+        if "=" in e:
+            name, text = e.split("=", 1)
+            path = os.path.join(folder, name)
+            if os.path.isfile(path) and open(path, "rb").read() != text.encode():
+                problems.append(f"{name} was changed")
+        elif "->" not in e and not e.endswith("/") and not e.endswith("@"):
+            path = os.path.join(folder, e)
+            if os.path.isfile(path) and os.path.getsize(path) == 0:
+                problems.append(f"{e} is empty")
+    return problems
+
+
+def own_line(stderr, program):
+    for line in stderr.splitlines():
+        if line.startswith(program + ":") or line.startswith("usage:"):
+            return line
+    return None
+
+
+def run_case(program, command, args, extras, folder, env):
+    limit = extras.get("fsize")
+
+    def limits():
+        if limit is not None:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+    if "signal" in extras:
+        return run_on_terminal(command + args, extras["signal"], folder, env)
+    stdout = subprocess.PIPE
+    master = slave = None
+    if extras.get("tty"):
+        master, slave = pty.openpty()
+        stdout = slave
+    p = subprocess.Popen(command + args, cwd=folder, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
+                         stderr=subprocess.PIPE, preexec_fn=limits, text=True)
+    if slave is not None:
+        os.close(slave)
+    if "stop" in extras:
+        err = ""
+        for line in p.stderr:
+            err += line
+            if re.search(extras["stop"], line):
+                break
+        p.kill()
+        p.wait()
+        out = ""
+    else:
+        try:
+            out, err = p.communicate(timeout=120)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            out, err = p.communicate()
+            err += "\n(timed out)"
+    if master is not None:
+        os.close(master)
+    return p.returncode, out or "", err, []
+
+
+def run_on_terminal(command, sig, folder, env):
+    """Plays on a pseudo-terminal, sends `sig` once the status line runs, and
+    checks that the terminal's line mode and echo came back."""
+    master, slave = pty.openpty()
+    p = subprocess.Popen(command, cwd=folder, env=env, stdin=slave, stdout=slave, stderr=subprocess.PIPE,
+                         start_new_session=True, text=True)
+    screen = b""
+    until = time.time() + 20
+    while time.time() < until and b" / " not in screen:
+        if select.select([master], [], [], 0.2)[0]:
+            screen += os.read(master, 4096)
+    p.send_signal(sig)
+    try:
+        p.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.wait()
+    problems = []
+    mode = termios.tcgetattr(slave)[3]
+    if not (mode & termios.ICANON and mode & termios.ECHO):
+        problems.append("the terminal was left without line mode and echo")
+    err = p.stderr.read()
+    os.close(slave)
+    os.close(master)
+    return p.returncode, screen.decode(errors="replace"), err, problems
+
+
+def main():
+    if len(sys.argv) < 5:
+        sys.exit(__doc__)
+    program, exe, module, scratch = sys.argv[1:5]
+    wine = sys.argv[5:] == ["wine"]
+    if not os.path.exists(exe):
+        print(f"SKIP: {exe} has not been built")
+        sys.exit(77)
+    env = dict(os.environ, SDL_AUDIODRIVER="disk", LP_NUM_THREADS="0")
+    command = [os.path.abspath(exe)]
+    if wine:
+        if not shutil.which("wine"):
+            print("SKIP: wine is not installed")
+            sys.exit(77)
+        prefix = os.path.abspath(os.path.join(scratch, "..", "wineprefix"))
+        env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        if not os.path.exists(os.path.join(prefix, "system.reg")):
+            subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=env)
+        command = ["wine", os.path.abspath(exe)]
+    module = os.path.abspath(module)
+    scratch = os.path.abspath(scratch)
+    shutil.rmtree(scratch, ignore_errors=True)
+    failures = 0
+    cases = [c for c in PROGRAMS[program] if not wine or c[5].get("wine")]
+    for number, (args, prepared, status, first, afterwards, extras) in enumerate(cases):
+        label = f"{program} {' '.join(args)}".strip()
+        if "signal" in extras:
+            label += f" ({extras['signal'].name})"
+        if extras.get("video") and subprocess.run(command + ["--video", "x.avi"], capture_output=True).returncode != 2:
+            print(f"skip {label}: no video output in this build")
+            continue
+        folder = os.path.join(scratch, str(number))
+        os.makedirs(folder)
+        disk = os.path.join(scratch, f"{number}.raw")
+        for spec in prepared:
+            prepare(folder, spec, module)
+        status_got, out, err, problems = run_case(program, command, args, extras,
+                                                  folder, dict(env, SDL_DISKAUDIOFILE=disk))
+        if status is not None and status_got != status:
+            problems.append(f"exit status {status_got}, expected {status}")
+        line = own_line(err, program)
+        if first is None and line is not None and status == 0:
+            problems.append(f"said {line!r}")
+        if first is not None and (line is None or not re.fullmatch(first if "stop" in extras else re.escape(first),
+                                                                   line)):
+            problems.append(f"first line {line!r}, expected {first!r}")
+        if "out" in extras and not re.search(extras["out"], out, re.S):
+            problems.append(f"standard output {out[:200]!r} does not match {extras['out']!r}")
+        problems += matches(folder, afterwards)
+        if problems:
+            failures += 1
+            print(f"FAIL {label}: " + "; ".join(problems))
+            if err:
+                print("  standard error: " + err.strip().replace("\n", "\n  "))
+        else:
+            print(f"ok   {label}")
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
