@@ -17,6 +17,7 @@ import math
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -373,6 +374,9 @@ def site(web, work):
 
 
 def main():
+    # A test runner's timeout ends the run with SIGTERM: close the browsers
+    # and their display on the way out.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     if len(sys.argv) < 4 or sys.argv[2] not in ALL:
         print(__doc__, file=sys.stderr)
         return 2

@@ -21,6 +21,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
@@ -49,6 +50,25 @@ def tail(path, lines=8):
             return "".join(f.readlines()[-lines:]).strip()
     except OSError:
         return ""
+
+
+def spawn(args, **kw):
+    """Starts a program in a process group of its own, so that stop() ends
+    whatever it started too (browsers start many processes)."""
+    return subprocess.Popen(args, start_new_session=True, **kw)
+
+
+def stop(proc, timeout=10):
+    for sig, wait in ((signal.SIGTERM, timeout), (signal.SIGKILL, None)):
+        try:
+            os.killpg(proc.pid, sig)
+        except ProcessLookupError:
+            pass
+        try:
+            proc.wait(wait)
+            return
+        except subprocess.TimeoutExpired:
+            pass
 
 
 # --- The page's server ---------------------------------------------------------
@@ -96,7 +116,7 @@ class Desktop:
         if not shutil.which("Xvfb"):
             raise EngineMissing("Xvfb is not installed (package xvfb)")
         read_end, write_end = os.pipe()
-        self.procs.append(subprocess.Popen(
+        self.procs.append(spawn(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{VIEW_W}x{VIEW_H}x24",
              "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,),
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
@@ -124,7 +144,7 @@ class Desktop:
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         self.pulse_log = os.path.join(self.dir, "pulseaudio.txt")
         with open(self.pulse_log, "wb") as out:
-            self.procs.append(subprocess.Popen(
+            self.procs.append(spawn(
                 ["pulseaudio", "-n", "-L", "module-null-sink", "-L", "module-native-protocol-unix",
                  "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes"],
                 env=self.env, stdout=out, stderr=subprocess.STDOUT, cwd=self.dir))
@@ -138,13 +158,7 @@ class Desktop:
 
     def stop(self):
         for proc in reversed(self.procs):
-            if proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(5)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+            stop(proc, 5)
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -331,18 +345,9 @@ class Engine:
     def console(self):
         return []
 
-    def stop_process(self, proc, timeout=10):
-        if proc.poll() is None:
-            proc.terminate()
-            try:
-                proc.wait(timeout)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
-
     def close(self):
         for proc in reversed(self.procs):
-            self.stop_process(proc)
+            stop(proc)
         if self.desktop:
             self.desktop.stop()
 
@@ -371,6 +376,7 @@ class Chromium(Engine):
         keep = [fcntl.fcntl(to_browser_r, fcntl.F_DUPFD, 10), fcntl.fcntl(from_browser_w, fcntl.F_DUPFD, 10)]
 
         def child_fds():
+            os.setsid()
             os.dup2(keep[0], 3)
             os.dup2(keep[1], 4)
 
@@ -515,7 +521,7 @@ class Firefox(Engine):
                 f.write(f"user_pref({json.dumps(key)}, {json.dumps(value)});\n")
         self.stderr_path = os.path.join(self.scratch, "firefox-stderr.txt")
         with open(self.stderr_path, "wb") as err:
-            proc = subprocess.Popen([exe, "--remote-debugging-port", "0", "--no-remote", "--new-instance",
+            proc = spawn([exe, "--remote-debugging-port", "0", "--no-remote", "--new-instance",
                                      "--profile", profile, "about:blank"],
                                     env=env, stdout=err, stderr=subprocess.STDOUT)
         self.procs.append(proc)
@@ -607,7 +613,7 @@ class WebKit(Engine):
             self.port = s.getsockname()[1]
         self.stderr_path = os.path.join(self.scratch, "webkit-stderr.txt")
         with open(self.stderr_path, "wb") as err:
-            self.procs.append(subprocess.Popen([driver, f"--port={self.port}", "--host=127.0.0.1"],
+            self.procs.append(spawn([driver, f"--port={self.port}", "--host=127.0.0.1"],
                                                env=env, stdout=err, stderr=subprocess.STDOUT))
         deadline = time.time() + 20
         while True:
