@@ -19,7 +19,7 @@ float frame_time_seconds(std::uint32_t now, std::uint32_t first) {
 }
 
 int vantor_main() {
-  if (!open_debug_log()) return 0;
+  if (!open_debug_log()) return kStartFailed;
 
   windowRecord.instance = platform::module_instance();
   if (platform::ask_fullscreen()) windowRecord.fullScreen = 1;
@@ -29,7 +29,7 @@ int vantor_main() {
       !intro_init(840, 525, 1, &progress)) {
     platform::close_window(windowRecord);
     platform::show_failure_message(kStartupFailureText);
-    return 0;  // the log keeps only its header; the process exit closes it
+    return kStartFailed;  // the log keeps only its header; the process exit closes it
   }
 
   int done = 0;

@@ -8,8 +8,13 @@
 constexpr const char* kStartupFailureText =
     "intro_init()!\n\n  no memory?\n  no music?\n  no sjades?";
 
-// Runs start-up, the message loop and shutdown. Always returns 0, the
-// process exit code.
+// The process exit code of a start that failed: the log could not be
+// created, or the window, the OpenGL context, an entry point or the intro's
+// content could not be had. A script that starts the intro can tell.
+constexpr int kStartFailed = 1;
+
+// Runs start-up, the message loop and shutdown. Returns the process exit
+// code: 0 after an orderly run, kStartFailed after a failed start.
 int vantor_main();
 
 // The frame time the caption shows: seconds since the first frame, from the

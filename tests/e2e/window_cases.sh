@@ -4,13 +4,15 @@
 #   CASE: windowed   answer No, check size, centring, caption, Escape, log
 #         fullscreen answer Yes, check the whole screen is covered, Escape
 #         close      answer No, then ask the window to close politely
-#         readonly   start in a folder that cannot be written: no window, 0
+#         readonly   start in a folder that cannot be written: no window, a
+#                    non-zero status
 #         promptclose  close the prompt unanswered: a window at once, not a
 #                    second prompt (the Linux build: a Windows Yes/No box
 #                    has no close button)
 #         noframebuffer  a driver without framebuffer objects: the start-up
-#                    failure message, no intro window, 0 (the Linux build,
-#                    whose software driver can hide an extension)
+#                    failure message, no intro window, a non-zero status
+#                    (the Linux build, whose software driver can hide an
+#                    extension)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
@@ -45,6 +47,11 @@ check_log() {
 expect_exit_zero() {
   e2e_wait_exit "$intro_pid" "${1:-20}" || e2e_fail "the intro did not end"
   [ "$E2E_RC" = 0 ] || e2e_fail "exit code $E2E_RC, expected 0"
+}
+
+expect_failed_start() {
+  e2e_wait_exit "$intro_pid" "${1:-20}" || e2e_fail "the intro did not end"
+  [ "$E2E_RC" != 0 ] || e2e_fail "exit code 0 after a failed start"
 }
 
 title_re="^${E2E_NAME} - [0-9][0-9]+:[0-9][0-9]:[0-9][0-9]  \\[[0-9]+ fps\\]\$"
@@ -134,7 +141,7 @@ case "$case_name" in
     grep -q "no sjades" "$work/stderr.txt" || e2e_fail "the failure text is not on standard error"
     if e2e_find_window "^${E2E_NAME}( - .*)?\$" 1 >/dev/null; then e2e_fail "the intro's window is still open"; fi
     /usr/bin/python3 "$here/send_close.py" "$id" || e2e_fail "could not close the failure message"
-    expect_exit_zero
+    expect_failed_start
     [ "$(tr -d '\r' <"$work/debug.txt")" = "$(printf 'debug file\n-------------------------')" ] ||
       e2e_fail "debug.txt should keep only its header after a failed start"
     ;;
@@ -151,7 +158,7 @@ case "$case_name" in
     fi
     touch "$ro/probe" 2>/dev/null && e2e_fail "the folder is still writable"
     start_intro "$ro"
-    expect_exit_zero 30
+    expect_failed_start 30
     if e2e_find_window "$E2E_NAME" 1 >/dev/null; then e2e_fail "a window appeared"; fi
     [ -e "$ro/debug.txt" ] && e2e_fail "debug.txt was written"
     ;;

@@ -161,3 +161,28 @@ TEST(HeardPosition, HandedLessQueuedPlusTimeSinceTheRequest) {
     EXPECT_EQ(sdl_rules::heard_position(c.previous, c.handed, c.queued, c.playedSince), c.expected) << c.what;
   }
 }
+
+// A driver that shows nothing means there is no display, unless
+// SDL_VIDEODRIVER asked for it by name; the line names what the two display
+// variables hold.
+TEST(Display, MissingWhenSdlFellBackToADriverThatShowsNothing) {
+  struct Case {
+    const char* driver;
+    const char* requested;
+    bool missing;
+  };
+  const Case cases[] = {
+      {"x11", nullptr, false},      {"wayland", nullptr, false},    {"KMSDRM", nullptr, false},
+      {"offscreen", nullptr, true}, {"dummy", nullptr, true},       {"offscreen", "x11", true},
+      {"offscreen", "offscreen", false}, {"offscreen", "x11,OFFSCREEN", false}, {"dummy", "dummy", false},
+      {"offscreen", "offscreenx", true}, {nullptr, nullptr, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(sdl_rules::display_missing(c.driver, c.requested), c.missing)
+        << (c.driver ? c.driver : "none") << " asked " << (c.requested ? c.requested : "nothing");
+  }
+  EXPECT_EQ(sdl_rules::no_display_line(nullptr, ""),
+            "vantor: no display to show the intro on (DISPLAY is not set, WAYLAND_DISPLAY is not set)");
+  EXPECT_EQ(sdl_rules::no_display_line(":5", nullptr),
+            "vantor: no display to show the intro on (cannot open DISPLAY=:5, WAYLAND_DISPLAY is not set)");
+}

@@ -45,6 +45,8 @@ class InScratchFolder : public ::testing::Test {
 
 const std::string kHeader = "debug file\n-------------------------\n";
 
+static_assert(kStartFailed != 0, "a failed start must not exit as a success does");
+
 TEST_F(InScratchFolder, DebugLogHoldsHeaderAndClosingLine) {
   ASSERT_EQ(open_debug_log(), 1);
   EXPECT_EQ(read_log(), kHeader);  // flushed at once
@@ -54,13 +56,13 @@ TEST_F(InScratchFolder, DebugLogHoldsHeaderAndClosingLine) {
 
 TEST_F(InScratchFolder, LogThatCannotBeCreatedEndsSilently) {
   fs::create_directory("debug.txt");  // even root cannot open a folder as a file
-  EXPECT_EQ(vantor_main(), 0);
+  EXPECT_EQ(vantor_main(), kStartFailed);
   EXPECT_TRUE(FakePlatform::get().calls.empty());
 }
 
 TEST_F(InScratchFolder, FailedWindowShowsTheMessageAfterClosingIt) {
   FakePlatform::get().openWindowResult = false;
-  EXPECT_EQ(vantor_main(), 0);
+  EXPECT_EQ(vantor_main(), kStartFailed);
   const auto& calls = FakePlatform::get().calls;
   ASSERT_EQ(calls.size(), 4u);
   EXPECT_EQ(calls[0], "ask_fullscreen");
@@ -75,7 +77,7 @@ TEST_F(InScratchFolder, FailedWindowShowsTheMessageAfterClosingIt) {
 TEST_F(InScratchFolder, MissingEntryPointFailsStartUp) {
   FakePlatform::get().answerYes = true;
   FakePlatform::get().missingGlNames = {"glCreateShader"};
-  EXPECT_EQ(vantor_main(), 0);
+  EXPECT_EQ(vantor_main(), kStartFailed);
   const auto& calls = FakePlatform::get().calls;
   EXPECT_EQ(calls[1], "open_window fullscreen");
   EXPECT_EQ(calls.back(), "show_failure_message");

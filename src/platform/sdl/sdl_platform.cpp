@@ -3,9 +3,17 @@
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#if defined(__linux__)
+#include <pthread.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+#endif
 
 #include "platform/platform.h"
 #include "platform/sdl/sdl_loading_screen.h"
@@ -20,6 +28,68 @@ namespace {
 bool videoStarted = false;
 
 SDL_Window* as_window(void* handle) { return static_cast<SDL_Window*>(handle); }
+
+// Set once SDL has fallen back to a video driver that shows nothing, for
+// want of a display.
+bool displayMissing = false;
+
+// Whether there is no display; says so on standard error the first time.
+bool no_display() {
+  if (!displayMissing && sdl_rules::display_missing(SDL_GetCurrentVideoDriver(), std::getenv("SDL_VIDEODRIVER"))) {
+    displayMissing = true;
+    std::fprintf(stderr, "%s\n",
+                 sdl_rules::no_display_line(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY")).c_str());
+  }
+  return displayMissing;
+}
+
+#if defined(__linux__)
+// SDL shows a message box from a child process (X11) or a helper program
+// (zenity), and waits for it in a loop that no signal breaks. The child ties
+// itself to the parent, so that it goes when the parent goes.
+bool boxShowing = false;
+pid_t boxParent = 0;
+
+void tie_box_to_parent() {
+  if (!boxShowing) return;
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != boxParent) _exit(1);  // the parent was gone before the tie
+}
+
+// Sets `signal` to its default action, unless it is ignored (a background
+// job's SIGINT): then it stays ignored.
+void default_action(int signal, struct sigaction* previous) {
+  sigaction(signal, nullptr, previous);
+  if (previous->sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+}
+#endif
+
+// A message box that Ctrl-C and SIGTERM end at once. With the video
+// subsystem up, SDL turns both into a quit event, which nobody reads while
+// the box waits for its answer; here they take their default action (the
+// process ends by the signal, the shell reports 130 or 143), and the box's
+// process goes with it. No box is up while the display mode is changed.
+int show_box(const SDL_MessageBoxData& box, int* answer) {
+#if defined(__linux__)
+  static const bool tied = pthread_atfork(nullptr, nullptr, tie_box_to_parent) == 0;
+  struct sigaction previousInt {}, previousTerm {};
+  default_action(SIGINT, &previousInt);
+  default_action(SIGTERM, &previousTerm);
+  boxParent = getpid();
+  boxShowing = tied;
+  const int result = SDL_ShowMessageBox(&box, answer);
+  boxShowing = false;
+  sigaction(SIGINT, &previousInt, nullptr);
+  sigaction(SIGTERM, &previousTerm, nullptr);
+  return result;
+#else
+  return SDL_ShowMessageBox(&box, answer);
+#endif
+}
 
 }  // namespace
 
@@ -39,12 +109,18 @@ bool ask_fullscreen() {
   // With the video subsystem up, SDL asks through the display's own message
   // box; without it, it first tries helper programs that may not exist.
   const bool video = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  // Without a display there is nobody to ask: open_window says so and the
+  // start fails.
+  if (video && no_display()) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return false;
+  }
   // Closing the box without an answer is an answer: not Yes. Only a box
   // that could not be shown at all is tried once more.
   int answer = -1;
-  if (SDL_ShowMessageBox(&box, &answer) != 0) {
+  if (show_box(box, &answer) != 0) {
     std::fprintf(stderr, "vantor: cannot ask \"fullscreen?\" (%s); trying once more\n", SDL_GetError());
-    if (SDL_ShowMessageBox(&box, &answer) != 0) answer = -1;
+    if (show_box(box, &answer) != 0) answer = -1;
   }
   if (video) SDL_QuitSubSystem(SDL_INIT_VIDEO);
   // No answer, or no way to ask: run in a window, the safer of the two.
@@ -53,7 +129,18 @@ bool ask_fullscreen() {
 
 void show_failure_message(const char* text) {
   std::fprintf(stderr, "%s\n", text);
-  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_WARNING, "Error", text, nullptr);
+  // With no display, standard error is the only place to say it.
+  if (displayMissing) return;
+  const SDL_MessageBoxButtonData ok = {
+      SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "OK"};
+  SDL_MessageBoxData box{};
+  box.flags = SDL_MESSAGEBOX_WARNING;
+  box.title = "Error";
+  box.message = text;
+  box.numbuttons = 1;
+  box.buttons = &ok;
+  int answer = 0;
+  show_box(box, &answer);
 }
 
 void* module_instance() { return nullptr; }
@@ -75,6 +162,7 @@ int open_window(WindowRecord& record) {
     return 0;
   }
   videoStarted = true;
+  if (no_display()) return 0;
   SDL_DisableScreenSaver();
 
   SDL_DisplayMode desktop{};

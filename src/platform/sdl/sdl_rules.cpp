@@ -168,4 +168,26 @@ std::uint32_t heard_position(std::uint32_t previous, std::uint32_t handed, std::
   return ahead > 0 ? estimate : previous;
 }
 
+bool display_missing(const char* driver, const char* requested) {
+  if (!driver) return false;
+  bool showsNothing = false;
+  for (const char* blind : {"offscreen", "dummy", "evdev"}) showsNothing |= std::strcmp(driver, blind) == 0;
+  if (!showsNothing || !requested) return showsNothing;
+  const std::string wanted = lower(requested);
+  for (std::size_t at = 0; at <= wanted.size();) {
+    const std::size_t end = std::min(wanted.find(',', at), wanted.size());
+    if (wanted.compare(at, end - at, driver) == 0) return false;
+    at = end + 1;
+  }
+  return true;
+}
+
+std::string no_display_line(const char* display, const char* waylandDisplay) {
+  const auto state = [](const char* name, const char* value) {
+    return value && *value ? "cannot open " + std::string(name) + "=" + value : std::string(name) + " is not set";
+  };
+  return "vantor: no display to show the intro on (" + state("DISPLAY", display) + ", " +
+         state("WAYLAND_DISPLAY", waylandDisplay) + ")";
+}
+
 }  // namespace sdl_rules

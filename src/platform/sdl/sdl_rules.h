@@ -1,7 +1,8 @@
 // The decisions of the SDL backend that do not need a display, a driver or
 // a sound device, so that the tests can make them with made-up inputs: which
 // font draws the loading screen's text, which OpenGL entry points a context
-// really offers, and how much of the sound handed to SDL has been heard.
+// really offers, how much of the sound handed to SDL has been heard, and
+// whether there is a display at all.
 #pragma once
 
 #include <cstdint>
@@ -50,5 +51,18 @@ bool gl_entry_point_offered(const char* name, const char* version, const char* e
 // bytes handed over.
 std::uint32_t heard_position(std::uint32_t previous, std::uint32_t handed, std::uint32_t queued,
                              std::uint32_t playedSince);
+
+// --- Display ---------------------------------------------------------------------
+
+// Whether the video driver SDL ended up with (`driver`) shows nothing a
+// person could see (offscreen, dummy) although `requested`, the
+// SDL_VIDEODRIVER list (null when unset), did not name it: SDL fell back to
+// it for want of a display. Asked for by name, such a driver is wanted (tests,
+// captures).
+bool display_missing(const char* driver, const char* requested);
+
+// The one line that says so, naming what DISPLAY and WAYLAND_DISPLAY hold
+// (null when unset).
+std::string no_display_line(const char* display, const char* waylandDisplay);
 
 }  // namespace sdl_rules
