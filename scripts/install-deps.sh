@@ -19,12 +19,16 @@ run_pkgs=(cmake ninja-build g++ pkg-config libsdl2-dev libsdl2-ttf-dev libgl-dev
 # libegl-dev and Mesa: the headless capture tool and the picture tests;
 # libpng-dev: the PNG files it writes.
 # x11-utils: xwininfo and xlsfonts; python3-xlib: the close request.
+# The web page's three engines: chromium; firefox-esr; webkit2gtk-driver
+# (WebKitWebDriver, and through its library WebKitGTK's MiniBrowser).
+# Firefox and WebKit play through a private pulseaudio, WebKit by way of
+# GStreamer's pulsesink (gstreamer1.0-pulseaudio).
 test_pkgs=(libgtest-dev googletest libbenchmark-dev clang
            g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
            xvfb xdotool x11-utils imagemagick python3 python3-xlib
            libegl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev gdb
            libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
-           emscripten chromium)
+           emscripten chromium firefox-esr webkit2gtk-driver pulseaudio gstreamer1.0-pulseaudio)
 
 # libFuzzer's runtime comes in a package named after clang's version.
 clang_runtime() {
