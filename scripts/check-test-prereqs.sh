@@ -22,11 +22,16 @@ check_tools() {
   for entry in cmake:cmake ninja:ninja-build g++:g++ pkg-config:pkg-config clang++:clang \
                x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 i686-w64-mingw32-g++:g++-mingw-w64-i686 \
                Xvfb:xvfb xdotool:xdotool xwininfo:x11-utils xlsfonts:x11-utils import:imagemagick \
-               convert:imagemagick python3:python3 wine:wine; do
+               convert:imagemagick python3:python3 wine:wine pulseaudio:pulseaudio; do
     program="${entry%%:*}" package="${entry#*:}"
     command -v "$program" >/dev/null || missing "the program $program" "$package"
   done
   /usr/bin/python3 -c 'import Xlib' 2>/dev/null || missing "Python's Xlib module" python3-xlib
+  # WebKit's sound goes to the web tests' sound server through GStreamer.
+  if command -v WebKitWebDriver >/dev/null; then
+    compgen -G "/usr/lib/*/gstreamer-1.0/libgstpulseaudio.so" >/dev/null ||
+      missing "GStreamer's pulsesink for WebKit's sound" gstreamer1.0-pulseaudio
+  fi
 
   # The fuzz targets link clang's libFuzzer runtime, packaged apart from clang.
   local scratch
