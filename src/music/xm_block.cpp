@@ -17,9 +17,10 @@ int32_t mix_buffer_frames(int32_t rate, int32_t bufferMs) {
 
 bool mix_output_init(MixOutput* out, XmSong* song) {
   mix_output_release(out);
-  mix_set_rate();
-  out->blockFrames = mix_block_frames(mixRate);
-  out->bufferFrames = mix_buffer_frames(mixRate, XM_BUFFER_MS);
+  const int32_t rate = song ? xm_song_rate(song) : mixRate;
+  if (!song || song->rate <= 0) mix_set_rate();
+  out->blockFrames = mix_block_frames(rate);
+  out->bufferFrames = mix_buffer_frames(rate, XM_BUFFER_MS);
   out->blockCount = out->bufferFrames / out->blockFrames;
   const size_t frames = static_cast<size_t>(out->bufferFrames);
   out->stamps = new (std::nothrow) std::atomic<uint64_t>[static_cast<size_t>(out->blockCount)];
@@ -60,6 +61,9 @@ void mix_fill_block(MixOutput* out) {
   float* mix = out->mixBuffer + static_cast<int64_t>(b) * blockFrames * 2;
   std::memset(mix, 0, sizeof(float) * 2 * static_cast<size_t>(blockFrames));
 
+  // A song started before its rate was known gets the constants now.
+  if (song->mix.rate != xm_song_rate(song)) song->mix = xm_mix_rate(xm_song_rate(song));
+  MixVoice* const voices = xm_voices(song);
   int32_t left = song->tickSamplesLeft;
   int32_t done = 0;
   while (done < blockFrames) {
@@ -69,9 +73,9 @@ void mix_fill_block(MixOutput* out) {
       left = song->samplesPerTick > 0 ? song->samplesPerTick : 1;
     }
     const int32_t n = left < blockFrames - done ? left : blockFrames - done;
-    mix_voices(mix + 2 * static_cast<int64_t>(done), n);
+    mix_voices(voices, song->mix, mix + 2 * static_cast<int64_t>(done), n);
     // Milliseconds per run, truncated: 882 frames add 19, not 20.
-    const auto ms = static_cast<int32_t>(static_cast<double>(n) * static_cast<double>(invMixRate) * 1000.0);
+    const auto ms = static_cast<int32_t>(static_cast<double>(n) * static_cast<double>(song->mix.invRate) * 1000.0);
     // Wraps after 24 days of playback instead of overflowing.
     song->timeMs = static_cast<int32_t>(static_cast<uint32_t>(song->timeMs) + static_cast<uint32_t>(ms));
     done += n;

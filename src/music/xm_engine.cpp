@@ -334,6 +334,7 @@ void xm_update_voice(XmChannel& ch, XmSample* sample, const XmSong* song) {
     if (v->sample) {
       // The old sound stays in this voice and ramps out; the channel goes
       // on with a copy in the partner voice, where the new note starts.
+      MixVoice* const voices = xm_voices(song);
       const int32_t self = static_cast<int32_t>(v - voices);
       const int32_t partnerIndex = self < 32 ? self + 32 : self - 32;
       MixVoice* partner = &voices[partnerIndex];
@@ -381,8 +382,9 @@ void xm_update_voice(XmChannel& ch, XmSample* sample, const XmSong* song) {
   if (ch.updateFlags & XM_UPDATE_FREQUENCY) {
     int32_t f = xm_period_frequency(ch.period, ch.periodDelta, (song->flags & XM_FLAG_LINEAR) != 0);
     if (f < 100) f = 100;
-    v->stepWhole = f / mixRate;
-    v->stepFraction = static_cast<uint32_t>((static_cast<uint64_t>(f % mixRate) << 32) / static_cast<uint64_t>(mixRate));
+    const int32_t rate = xm_song_rate(song);
+    v->stepWhole = f / rate;
+    v->stepFraction = static_cast<uint32_t>((static_cast<uint64_t>(f % rate) << 32) / static_cast<uint64_t>(rate));
   }
 
   if (ch.updateFlags & XM_UPDATE_REWIND) {
@@ -492,6 +494,7 @@ void xm_process_row(XmSong* song) {
   song->nextRow = -1;
   song->nextOrder = -1;
   bool jumped = false;
+  XmChannel* const channels = xm_channels(song);
   for (int i = 0; i < song->channelCount; ++i) {
     XmChannel& ch = channels[i];
     const XmCell& cell = current_cell(song, i);
@@ -629,6 +632,7 @@ void xm_process_row(XmSong* song) {
 }
 
 void xm_process_tick(XmSong* song) {
+  XmChannel* const channels = xm_channels(song);
   for (int i = 0; i < song->channelCount; ++i) {
     XmChannel& ch = channels[i];
     const XmCell& cell = current_cell(song, i);
@@ -767,7 +771,7 @@ void xm_set_bpm(XmSong* song, int32_t bpm) {
   if (bpm < 1) bpm = 1;
   song->bpm = bpm;
   const float q = static_cast<float>(bpm * 2) / 5.0f;
-  const double frames = 1000.0 / static_cast<double>(q) * static_cast<double>(mixRate) / 1000.0;
+  const double frames = 1000.0 / static_cast<double>(q) * static_cast<double>(xm_song_rate(song)) / 1000.0;
   song->samplesPerTick = static_cast<int32_t>(frames);
   if (song->samplesPerTick < 1) song->samplesPerTick = 1;
 }
@@ -799,8 +803,11 @@ void xm_tick(XmSong* song) {
 }
 
 void xm_start_song(XmSong* song) {
-  mix_set_rate();
-  std::memset(voices, 0, sizeof voices);
+  song->mix = xm_mix_rate(xm_song_rate(song));
+  if (song->rate <= 0) mix_set_rate();
+  MixVoice* const voices = xm_voices(song);
+  XmChannel* const channels = xm_channels(song);
+  std::memset(voices, 0, sizeof(MixVoice) * XM_VOICES);
   for (int i = 0; i < XM_VOICES; ++i) {
     voices[i].index = i;
     voices[i].stepWhole = 1;

@@ -4,8 +4,11 @@
 
 #include "music/xm_types.h"
 
-// Output frames per second.
+// Output frames per second of the songs that name no rate of their own.
 extern int32_t mixRate;
+
+// The rate `song` plays at: its own, else mixRate.
+inline int32_t xm_song_rate(const XmSong* song) { return song->rate > 0 ? song->rate : mixRate; }
 
 // The song's tick handler: advances the song by one tick.
 void xm_tick(XmSong* song);
@@ -14,8 +17,9 @@ void xm_tick(XmSong* song);
 // tickSamplesLeft keep their length. Tempos below 1 count as 1.
 void xm_set_bpm(XmSong* song, int32_t bpm);
 
-// Starts `song` from its beginning on the process-wide tables: sets the
-// mixer's rate constants, zeroes all voices (each gets its index and a step
+// Starts `song` from its beginning on its tables: sets the mixer's rate
+// constants (the song's and, for a song at mixRate, the process-wide ones),
+// zeroes all voices (each gets its index and a step
 // of 1), resets the song position, speed, tempo, global volume and time, and
 // zeroes channels 0..channelCount-1 pointing channel i at voice i.
 // Run it before the first block is mixed; nothing may be mixing meanwhile.

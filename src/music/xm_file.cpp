@@ -4,6 +4,8 @@
 
 namespace {
 XmFileCallbacks callbacks{};
+
+const XmFileCallbacks& io_of(const XmFile* file) { return file->io ? *file->io : callbacks; }
 }
 
 void xm_set_file_callbacks(XmFileOpen open, XmFileClose close, XmFileRead read,
@@ -31,21 +33,22 @@ XmFile* xm_file_open(const char* name) {
 
 void xm_file_close(XmFile* file) {
   if (!file) return;
-  if (callbacks.close) callbacks.close(file->handle);
+  const XmFileCallbacks& io = io_of(file);
+  if (io.close) io.close(file->handle);
   std::free(file);
 }
 
 uint32_t xm_file_read(void* destination, uint32_t size, XmFile* file) {
-  if (!file || !callbacks.read || size == 0) return 0;
-  return callbacks.read(destination, size, file->handle);
+  if (!file || !io_of(file).read || size == 0) return 0;
+  return io_of(file).read(destination, size, file->handle);
 }
 
 void xm_file_seek(XmFile* file, int32_t offset, int32_t origin) {
-  if (!file || !callbacks.seek) return;
-  callbacks.seek(file->handle, offset, origin);
+  if (!file || !io_of(file).seek) return;
+  io_of(file).seek(file->handle, offset, origin);
 }
 
 int32_t xm_file_tell(XmFile* file) {
-  if (!file || !callbacks.tell) return 0;
-  return callbacks.tell(file->handle);
+  if (!file || !io_of(file).tell) return 0;
+  return io_of(file).tell(file->handle);
 }

@@ -1,5 +1,6 @@
-// The file layer: the loader reads modules only through five callbacks that
-// the host installs once, so the player needs no file system of its own.
+// The file layer: the loader reads modules only through five callbacks, so
+// the player needs no file system of its own. The intro installs one
+// process-wide table; a file may also carry a table of its own.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +28,11 @@ void xm_set_file_callbacks(XmFileOpen open, XmFileClose close, XmFileRead read,
 // True when all five callbacks are installed.
 bool xm_file_callbacks_installed();
 
-// An open file: holds the handle returned by the open callback.
+// An open file: the handle returned by the open callback, and the table
+// it is read through (null: the process-wide one).
 struct XmFile {
   void* handle;
+  const XmFileCallbacks* io;
 };
 
 // Null when no callbacks are installed, open fails or memory runs out.

@@ -107,10 +107,10 @@ bool XmRowStates::revisit(int32_t order, int32_t row, const XmChannel* channels,
   return revisit(order, row, loopRow, loopCount, count);
 }
 
-XmSongLength xm_song_length(const XmSong* song, int passes, int64_t capFrames) {
+XmSongLength xm_song_length(const XmSong* song, int passes, int64_t capFrames, int32_t startOrder) {
   XmSongLength result{0, 0, 0, false};
   if (!song || song->channelCount <= 0) return result;
-  if (capFrames < 0) capFrames = int64_t{XM_LENGTH_CAP_SECONDS} * mixRate;
+  if (capFrames < 0) capFrames = int64_t{XM_LENGTH_CAP_SECONDS} * xm_song_rate(song);
   if (passes < 1) passes = 1;
   const int channelCount = song->channelCount < XM_CHANNELS ? song->channelCount : XM_CHANNELS;
 
@@ -125,9 +125,14 @@ XmSongLength xm_song_length(const XmSong* song, int passes, int64_t capFrames) {
   std::memcpy(s.orders, song->orders, sizeof s.orders);
   s.defaultSpeed = song->defaultSpeed;
   s.defaultBpm = song->defaultBpm;
+  s.rate = song->rate;
   s.speed = s.defaultSpeed;
   s.order = s.row = s.tick = 0;
   s.nextOrder = s.nextRow = -1;
+  if (startOrder > 0 && startOrder < s.songLength) {
+    s.nextOrder = startOrder;
+    s.nextRow = 0;
+  }
   s.patternDelayTicks = 0;
   xm_set_bpm(&s, s.defaultBpm);
   int32_t loopRow[XM_CHANNELS] = {}, loopCount[XM_CHANNELS] = {};

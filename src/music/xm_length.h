@@ -39,9 +39,10 @@ struct XmSongLength {
 // Where a song that never comes back is cut: one hour.
 constexpr int32_t XM_LENGTH_CAP_SECONDS = 3600;
 
-// The length of `passes` plays of the song from its beginning: pass 1 ends
-// at the first return to a row already played in the same state, each
-// further pass at the next such return after that. capFrames < 0 means
-// XM_LENGTH_CAP_SECONDS at mixRate. The result is what the block filler
-// reaches: the frame at which the first tick of the returning row begins.
-XmSongLength xm_song_length(const XmSong* song, int passes = 1, int64_t capFrames = -1);
+// The length of `passes` plays of the song from its beginning (or from the
+// start of order position `startOrder`): pass 1 ends at the first return to
+// a row already played in the same state, each further pass at the next
+// such return after that. capFrames < 0 means XM_LENGTH_CAP_SECONDS at the
+// song's rate. The result is what the block filler reaches: the frame at
+// which the first tick of the returning row begins.
+XmSongLength xm_song_length(const XmSong* song, int passes = 1, int64_t capFrames = -1, int32_t startOrder = 0);

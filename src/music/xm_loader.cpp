@@ -181,7 +181,18 @@ bool load_patterns(XmSong* song, Reader& r, uint32_t filePatterns) {
   return true;
 }
 
+// A name field: its bytes up to the first NUL, without trailing spaces.
+template <size_t N>
+void copy_name(char (&name)[N], const Reader& r, size_t at) {
+  size_t n = 0;
+  while (n < N - 1 && r.data[at + n] != 0) ++n;
+  while (n > 0 && r.data[at + n - 1] == ' ') --n;
+  std::memcpy(name, r.data + at, n);
+  name[n] = '\0';
+}
+
 bool load_sample_header(XmSample* sample, const Reader& r, size_t at) {
+  copy_name(sample->name, r, at + 18);
   sample->length = r.u32(at);
   sample->loopStart = r.u32(at + 4);
   sample->loopLength = r.u32(at + 8);
@@ -286,6 +297,7 @@ bool load_instruments(XmSong* song, Reader& r) {
     const size_t start = r.pos;
     if (!r.has(29)) return fail("instrument %d header cut short by the end of the file", i + 1);
     const uint32_t headerSize = r.u32(start);
+    copy_name(ins.name, r, start + 4);
     const uint32_t sampleCount = r.u16(start + 27);
     if (sampleCount > 16) return fail("instrument %d has %u samples (at most 16)", i + 1, sampleCount);
     ins.sampleCount = static_cast<int32_t>(sampleCount);
@@ -368,6 +380,8 @@ bool xm_load_module(XmSong* song, XmFile* file) {
   song->defaultGlobalVolume = 64;
 
   if (r.size < headerEnd) return fail("module header cut short by the end of the file");
+  copy_name(song->title, r, 17);
+  copy_name(song->tracker, r, 38);
   const uint32_t headerSize = r.u32(60);
   const uint32_t songLength = r.u16(64);
   const uint32_t restart = r.u16(66);

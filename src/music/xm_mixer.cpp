@@ -156,7 +156,7 @@ bool wrap(MixVoice& v, int64_t& pos) {
   return false;
 }
 
-void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& kernels) {
+void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& kernels, const XmMixRate& rate) {
   const int16_t* data = v.sample->data;
   int64_t pos = static_cast<int64_t>(static_cast<uint64_t>(static_cast<int64_t>(v.position)) << 32) + v.fraction;
   const uint64_t step = static_cast<uint64_t>(static_cast<uint32_t>(v.stepWhole)) << 32 | v.stepFraction;
@@ -176,11 +176,11 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
       v.lastRightTarget = v.rightLevel;
       v.rampLeftDelta = v.leftLevel == (v.rampLeft >> 8)
                             ? 0.0f
-                            : static_cast<float>(v.leftLevel - (v.rampLeft >> 8)) / 255.0f * rampScale;
+                            : static_cast<float>(v.leftLevel - (v.rampLeft >> 8)) / 255.0f * rate.rampScale;
       v.rampRightDelta = v.rightLevel == (v.rampRight >> 8)
                              ? 0.0f
-                             : static_cast<float>(v.rightLevel - (v.rampRight >> 8)) / 255.0f * rampScale;
-      v.rampFramesLeft = (v.rampLeftDelta != 0.0f || v.rampRightDelta != 0.0f) ? rampFrames : 0;
+                             : static_cast<float>(v.rightLevel - (v.rampRight >> 8)) / 255.0f * rate.rampScale;
+      v.rampFramesLeft = (v.rampLeftDelta != 0.0f || v.rampRightDelta != 0.0f) ? rate.rampFrames : 0;
     }
     const bool ramping = v.rampFramesLeft != 0;
     if (ramping && v.rampFramesLeft < pass) {
@@ -267,14 +267,28 @@ const MixKernels& kernels_in_use() {
 
 }  // namespace
 
+XmMixRate xm_mix_rate(int32_t rate) {
+  XmMixRate r;
+  r.rate = rate;
+  r.invRate = 1.0f / static_cast<float>(rate);
+  r.rampFrames = rate * 128 / 44100;
+  if (r.rampFrames < 1) r.rampFrames = 1;
+  r.rampScale = 1.0f / static_cast<float>(r.rampFrames);
+  return r;
+}
+
 void mix_set_rate() {
-  invMixRate = 1.0f / static_cast<float>(mixRate);
-  rampFrames = mixRate * 128 / 44100;
-  if (rampFrames < 1) rampFrames = 1;
-  rampScale = 1.0f / static_cast<float>(rampFrames);
+  const XmMixRate r = xm_mix_rate(mixRate);
+  invMixRate = r.invRate;
+  rampFrames = r.rampFrames;
+  rampScale = r.rampScale;
 }
 
 void mix_voices(float* buffer, int32_t frames) {
+  mix_voices(voices, XmMixRate{mixRate, invMixRate, rampFrames, rampScale}, buffer, frames);
+}
+
+void mix_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames) {
   if (frames <= 0 || !buffer) return;
   const MixKernels& kernels = kernels_in_use();
   for (int i = 0; i < XM_MIXED_VOICES; ++i) {
@@ -287,7 +301,7 @@ void mix_voices(float* buffer, int32_t frames) {
       v.fraction = 0;
       continue;
     }
-    mix_voice(v, buffer, frames, kernels);
+    mix_voice(v, buffer, frames, kernels, rate);
   }
 }
 

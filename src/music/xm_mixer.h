@@ -11,11 +11,19 @@ extern float rampScale;
 // 1 / mixRate in single precision.
 extern float invMixRate;
 
+#include "music/xm_types.h"
+
+// The mixer's constants for `rate` frames per second.
+XmMixRate xm_mix_rate(int32_t rate);
+
 // Recomputes invMixRate, rampFrames and rampScale from mixRate.
 void mix_set_rate();
 
-// Adds every sounding voice into `frames` frames (left, right) of buffer.
-// Does nothing for frames <= 0. The caller zeroes the buffer first.
+// Adds every sounding voice of `voices` (the first XM_MIXED_VOICES) into
+// `frames` frames (left, right) of buffer, ramping by `rate`. Does nothing
+// for frames <= 0. The caller zeroes the buffer first.
+void mix_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames);
+// The same on the process-wide voices and constants.
 void mix_voices(float* buffer, int32_t frames);
 
 // Rounds 2 x frames floats to the nearest integer (ties to even), limits

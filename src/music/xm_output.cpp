@@ -103,7 +103,7 @@ bool xm_play(XmSong* song) {
     currentSong = nullptr;
     return false;
   }
-  device = waveDevice ? waveDevice->open(mixRate) : nullptr;
+  device = waveDevice ? waveDevice->open(xm_song_rate(song)) : nullptr;
   if (!device) {
     // A loaded but silent song: the queries answer 0 until the next stop.
     return false;

@@ -1,10 +1,12 @@
 // The player's records: a loaded song with its patterns, instruments and
-// samples, and the process-wide channel and voice tables that the engine
-// drives and the mixer plays.
+// samples, and the channel and voice tables that the engine drives and the
+// mixer plays.
 //
 // Everything here is a plain record with fixed-width fields. The song owns
-// its patterns, instruments and samples; the channel and voice tables belong
-// to the one song that is playing. Records are allocated zero-filled.
+// its patterns, instruments and samples. A song plays on the process-wide
+// channel and voice tables unless it names tables of its own (the library's
+// songs do, so that any number play at once). Records are allocated
+// zero-filled.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +48,7 @@ struct XmSample {
   uint8_t bits;         // 8 or 16 as stored; 16 once the data is loaded
   uint8_t loopMode;     // 1 none, 2 forward, 4 ping-pong (0 only in emptySample)
   int8_t relativeNote;
+  char name[23];  // as in the file, up to its first NUL, trailing spaces removed
 };
 
 // Loop modes of XmSample::loopMode.
@@ -71,6 +74,7 @@ struct XmInstrument {
   uint8_t vibratoType;              // auto-vibrato waveform 0..3
   uint8_t vibratoSweep, vibratoDepth, vibratoRate;
   uint16_t fadeout;  // per-tick fadeout step, twice the file's value
+  char name[23];     // as in the file, up to its first NUL, trailing spaces removed
 };
 
 // Sample loader: fills buffer (byteCount bytes, zero-filled, with room for
@@ -80,6 +84,17 @@ struct XmInstrument {
 using XmSampleLoader = void (*)(void* buffer, uint32_t byteCount, int bits,
                                 int instrument, int sample);
 using XmTickHandler = void (*)(XmSong* song);
+
+struct XmChannel;
+struct MixVoice;
+
+// What the mixer derives from the output rate.
+struct XmMixRate {
+  int32_t rate;        // output frames per second
+  float invRate;       // 1 / rate in single precision
+  int32_t rampFrames;  // volume ramp length: 128 frames at 44100 Hz
+  float rampScale;     // 1 / rampFrames
+};
 
 struct XmSong {
   XmPattern* patterns;        // patternCount records, owned
@@ -112,11 +127,18 @@ struct XmSong {
   int32_t timeMs;               // milliseconds of music mixed so far
   XmTickHandler tickHandler;    // xm_tick once loaded
   XmSampleLoader sampleLoader;  // or null
+  // Where it plays: null tables mean the process-wide ones, a rate of 0 the
+  // process-wide mixRate. `mix` is set from the rate when the song starts.
+  XmChannel* channelTable;  // XM_CHANNELS records
+  MixVoice* voiceTable;     // XM_VOICES records
+  int32_t rate;
+  XmMixRate mix;
+  void* host;        // whoever plays the song may keep its own record here
+  char title[21];    // as in the file, up to its first NUL, trailing spaces removed
+  char tracker[21];  // the name of the program that wrote it, likewise
 };
 
 constexpr int16_t XM_FLAG_LINEAR = 1;
-
-struct MixVoice;
 
 // Playback state of one pattern channel.
 struct XmChannel {
@@ -205,9 +227,13 @@ constexpr int XM_CHANNELS = 32;
 constexpr int XM_VOICES = 256;
 constexpr int XM_MIXED_VOICES = 64;
 
-// Process-wide tables of the one playing song.
+// Process-wide tables, for the songs that name none of their own.
 extern XmChannel channels[XM_CHANNELS];
 extern MixVoice voices[XM_VOICES];
+
+// The tables a song plays on.
+inline XmChannel* xm_channels(const XmSong* song) { return song->channelTable ? song->channelTable : channels; }
+inline MixVoice* xm_voices(const XmSong* song) { return song->voiceTable ? song->voiceTable : voices; }
 
 // Shared empty records: never freed. The engine substitutes them for
 // instrument numbers and sample slots that hold nothing.

@@ -1,0 +1,301 @@
+// The library's public calls, used only through their header, against the
+// player's own block filler on the process-wide tables.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../common/scratch_folder.h"
+#include "music/vantor_xm.h"
+#include "music/xm_block.h"
+#include "music/xm_engine.h"
+#include "music/xm_length.h"
+#include "xm_writer.h"
+
+using namespace xmtest;
+
+namespace {
+
+// Two channels of a looped ramp with a tempo change and a jump back, so
+// playing on needs the song's state and the song comes back to order 1.
+ModuleDef tune(int note = 49) {
+  ModuleDef m;
+  m.channels = 2;
+  m.orders = {0, 1, 0, 1};
+  m.restart = 1;
+  m.patterns.resize(2);
+  m.patterns[0].rows = 16;
+  m.patterns[1].rows = 16;
+  m.instruments.push_back(one_sample_instrument(ramp_sample()));
+  m.set(0, 0, 0, cell(static_cast<uint8_t>(note), 1));
+  m.set(0, 4, 1, cell(static_cast<uint8_t>(note + 7), 1, 0, fx('A'), 0x02));
+  m.set(0, 8, 0, cell(0, 0, 0, fx('F'), 4));
+  m.set(1, 0, 1, cell(static_cast<uint8_t>(note + 12), 1, 0, fx('4'), 0x38));
+  m.set(1, 6, 0, cell(255));
+  return m;
+}
+
+using Frames = std::vector<int16_t>;
+
+// What the player's own block filler plays from the start: the reference.
+Frames reference_render(const std::vector<uint8_t>& bytes, int64_t frames) {
+  SongPtr song = load_bytes(bytes);
+  EXPECT_TRUE(song);
+  MixOutput out{};
+  EXPECT_TRUE(mix_output_init(&out, song.get()));
+  xm_start_song(song.get());
+  Frames pcm;
+  while (static_cast<int64_t>(pcm.size()) < 2 * frames) {
+    const int32_t b = out.fillBlock;
+    mix_fill_block(&out);
+    const int16_t* p = mix_block_pcm(&out, b);
+    pcm.insert(pcm.end(), p, p + 2 * out.blockFrames);
+  }
+  pcm.resize(static_cast<size_t>(2 * frames));
+  mix_output_release(&out);
+  return pcm;
+}
+
+// Renders in pieces of `piece` frames until the song ends or `limit` frames.
+Frames render_all(vxm_song* song, size_t piece, size_t limit = 1u << 24) {
+  Frames pcm;
+  std::vector<int16_t> buffer(2 * piece);
+  while (pcm.size() / 2 < limit) {
+    const size_t n = vxm_render_s16(song, buffer.data(), piece);
+    if (n == 0) break;
+    pcm.insert(pcm.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(2 * n));
+  }
+  return pcm;
+}
+
+struct Song {
+  vxm_song* s = nullptr;
+  explicit Song(vxm_song* song) : s(song) {}
+  ~Song() { vxm_free(s); }
+  Song(const Song&) = delete;
+  Song& operator=(const Song&) = delete;
+};
+
+class ApiTest : public ScratchFolderTest {
+ protected:
+  ApiTest() : ScratchFolderTest("vxm-api-test") { install_memory_files(); }
+};
+
+}  // namespace
+
+TEST_F(ApiTest, EveryWayInPlaysTheSameAsTheBlockFiller) {
+  const std::vector<uint8_t> bytes = build(tune());
+  const int64_t once = xm_song_length(load_bytes(bytes).get()).frames;
+  const Frames reference = reference_render(bytes, once);
+  const std::string path = write("tune.xm", bytes);
+
+  struct Reader {
+    const std::vector<uint8_t>* bytes;
+    size_t pos;
+  } reader{&bytes, 0};
+  const vxm_io io{[](void* user, void* buffer, size_t n) -> size_t {
+                    auto* r = static_cast<Reader*>(user);
+                    // A reader that hands out little at a time.
+                    n = std::min({n, size_t{1000}, r->bytes->size() - r->pos});
+                    std::memcpy(buffer, r->bytes->data() + r->pos, n);
+                    r->pos += n;
+                    return n;
+                  },
+                  [](void* user) -> int {
+                    static_cast<Reader*>(user)->pos = 0;
+                    return 1;
+                  }};
+
+  vxm_error error;
+  for (int way = 0; way < 3; ++way) {
+    SCOPED_TRACE(way);
+    Song song(way == 0   ? vxm_load_memory(bytes.data(), bytes.size(), 0, &error)
+              : way == 1 ? vxm_load_file(path.c_str(), 44100, &error)
+                         : vxm_load_io(&io, &reader, 44100, &error));
+    ASSERT_TRUE(song.s) << error.message;
+    EXPECT_EQ(error.status, VXM_OK);
+    // Odd piece sizes cross the player's blocks anywhere.
+    EXPECT_EQ(render_all(song.s, way == 0 ? 1000 : 333), reference);
+    EXPECT_TRUE(vxm_ended(song.s));
+    int16_t more[2];
+    EXPECT_EQ(vxm_render_s16(song.s, more, 1), 0u);
+  }
+}
+
+TEST_F(ApiTest, DamagedOrMissingInputIsRefusedWithAReason) {
+  std::vector<uint8_t> good = build(tune());
+  std::vector<uint8_t> wrongSignature = good;
+  wrongSignature[0] = 'X';
+  std::vector<uint8_t> cutHeader(good.begin(), good.begin() + 100);
+  std::vector<uint8_t> noChannels = good;
+  noChannels[68] = noChannels[69] = 0;
+  const std::string dirPath = (dir / "a-folder").string();
+  std::filesystem::create_directory(dirPath);
+  const std::string emptyPath = write("empty.xm", {});
+
+  struct Case {
+    const char* name;
+    const std::vector<uint8_t>* bytes;  // else the path
+    std::string path;
+    int rate;
+    vxm_status status;
+    const char* says;
+  } cases[] = {
+      {"wrong signature", &wrongSignature, "", 0, VXM_ERROR_FORMAT, "wrong signature"},
+      {"cut header", &cutHeader, "", 0, VXM_ERROR_FORMAT, "cut short"},
+      {"no channels", &noChannels, "", 0, VXM_ERROR_FORMAT, "0 channels"},
+      {"rate too low", &good, "", 7999, VXM_ERROR_ARGUMENT, "8000 to 192000"},
+      {"rate too high", &good, "", 192001, VXM_ERROR_ARGUMENT, "8000 to 192000"},
+      {"missing file", nullptr, (dir / "missing.xm").string(), 0, VXM_ERROR_OPEN, "No such file"},
+      {"folder", nullptr, dirPath, 0, VXM_ERROR_READ, "directory"},
+      {"empty file", nullptr, emptyPath, 0, VXM_ERROR_FORMAT, "empty file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    vxm_error error;
+    vxm_song* song = c.bytes ? vxm_load_memory(c.bytes->data(), c.bytes->size(), c.rate, &error)
+                             : vxm_load_file(c.path.c_str(), c.rate, &error);
+    EXPECT_EQ(song, nullptr);
+    vxm_free(song);
+    EXPECT_EQ(error.status, c.status);
+    EXPECT_NE(std::string(error.message).find(c.says), std::string::npos) << error.message;
+  }
+  vxm_error error;
+  EXPECT_EQ(vxm_load_memory(nullptr, 10, 0, &error), nullptr);
+  EXPECT_EQ(error.status, VXM_ERROR_ARGUMENT);
+  EXPECT_EQ(vxm_load_file(nullptr, 0, nullptr), nullptr);
+  EXPECT_EQ(vxm_load_io(nullptr, nullptr, 0, &error), nullptr);
+  EXPECT_EQ(error.status, VXM_ERROR_ARGUMENT);
+  // Null songs are harmless everywhere.
+  EXPECT_EQ(vxm_render_s16(nullptr, nullptr, 10), 0u);
+  EXPECT_STREQ(vxm_title(nullptr), "");
+  EXPECT_EQ(vxm_seek_ms(nullptr, 0), VXM_ERROR_ARGUMENT);
+}
+
+TEST_F(ApiTest, TellsWhatTheModuleHolds) {
+  const std::vector<uint8_t> bytes = build(tune());
+  Song song(vxm_load_memory(bytes.data(), bytes.size(), 0, nullptr));
+  ASSERT_TRUE(song.s);
+  EXPECT_STREQ(vxm_title(song.s), "test module");
+  EXPECT_STREQ(vxm_tracker(song.s), "vantor tests");
+  EXPECT_EQ(vxm_channel_count(song.s), 2);
+  EXPECT_EQ(vxm_pattern_count(song.s), 2);
+  EXPECT_EQ(vxm_instrument_count(song.s), 1);
+  EXPECT_EQ(vxm_sample_count(song.s), 1);
+  EXPECT_EQ(vxm_instrument_sample_count(song.s, 0), 1);
+  EXPECT_EQ(vxm_linear_frequencies(song.s), 1);
+  EXPECT_EQ(vxm_order_count(song.s), 4);
+  EXPECT_EQ(vxm_order_pattern(song.s, 1), 1);
+  EXPECT_EQ(vxm_order_pattern(song.s, 4), 0);
+  EXPECT_STREQ(vxm_sample_name(song.s, 0, 1), "");
+  const int64_t frames = xm_song_length(load_bytes(bytes).get()).frames;
+  EXPECT_EQ(vxm_length_ms(song.s), frames * 1000 / 44100);
+  EXPECT_EQ(vxm_version(), VXM_VERSION);
+  EXPECT_STREQ(vxm_version_string(), VXM_VERSION_STRING);
+
+#ifdef VANTOR_COMPOSED_MODULE
+  // The intro's own module names its instruments and samples, space-padded.
+  Song composed(vxm_load_file(VANTOR_COMPOSED_MODULE, 0, nullptr));
+  ASSERT_TRUE(composed.s);
+  EXPECT_STREQ(vxm_tracker(composed.s), "xm-compose");
+  EXPECT_STREQ(vxm_instrument_name(composed.s, 0), "kick");
+  EXPECT_STREQ(vxm_sample_name(composed.s, 0, 0), "sine kick");
+#endif
+}
+
+TEST_F(ApiTest, RatesSeeksPlayCountsMutesAndGain) {
+  const std::vector<uint8_t> bytes = build(tune());
+  auto load = [&](int rate) { return vxm_load_memory(bytes.data(), bytes.size(), rate, nullptr); };
+
+  // Any rate gives the song's length in frames at that rate, within a tick.
+  for (int rate : {8000, 22050, 48000, 96000, 192000}) {
+    SCOPED_TRACE(rate);
+    Song song(load(rate));
+    ASSERT_TRUE(song.s);
+    const double seconds = static_cast<double>(render_all(song.s, 4096).size() / 2) / rate;
+    EXPECT_NEAR(seconds * 1000.0, static_cast<double>(vxm_length_ms(song.s)), 2.0);
+    EXPECT_NEAR(seconds, static_cast<double>(vxm_time_ms(song.s)) / 1000.0, 0.002);
+  }
+
+  Song whole(load(44100));
+  vxm_set_play_count(whole.s, 3);
+  const Frames full = render_all(whole.s, 4096);
+  SongPtr reference = load_bytes(bytes);
+  EXPECT_EQ(static_cast<int64_t>(full.size() / 2), xm_song_length(reference.get(), 3).frames);
+
+  // A seek in time plays on exactly as the render from the start did.
+  for (int64_t ms : {0, 1, 777, 2500}) {
+    SCOPED_TRACE(ms);
+    Song song(load(44100));
+    vxm_set_play_count(song.s, 3);
+    ASSERT_EQ(vxm_seek_ms(song.s, ms), VXM_OK);
+    EXPECT_EQ(vxm_time_ms(song.s), ms);
+    const Frames rest = render_all(song.s, 1500);
+    const size_t skip = static_cast<size_t>(2 * ((ms * 44100 + 999) / 1000));
+    ASSERT_EQ(rest.size(), full.size() - skip);
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), full.begin() + static_cast<std::ptrdiff_t>(skip)));
+  }
+
+  // A seek to an order starts there.
+  Song ordered(load(44100));
+  ASSERT_EQ(vxm_seek_order(ordered.s, 1), VXM_OK);
+  EXPECT_EQ(vxm_seek_order(ordered.s, 4), VXM_ERROR_ARGUMENT);
+  int16_t some[2 * 100];
+  vxm_render_s16(ordered.s, some, 100);
+  EXPECT_EQ(vxm_order(ordered.s), 1);
+
+  // For ever means no end.
+  Song forever(load(44100));
+  vxm_set_play_count(forever.s, 0);
+  EXPECT_GE(render_all(forever.s, 4096, full.size()).size(), 2 * full.size());
+  EXPECT_FALSE(vxm_ended(forever.s));
+
+  // All channels muted: silence, though the song goes on; unmuted, sound.
+  Song muted(load(44100));
+  for (int c = 0; c < 2; ++c) vxm_mute_channel(muted.s, c, 1);
+  const Frames quiet = render_all(muted.s, 4096, 44100);
+  EXPECT_TRUE(std::all_of(quiet.begin(), quiet.end(), [](int16_t v) { return v == 0; }));
+  for (int c = 0; c < 2; ++c) vxm_mute_channel(muted.s, c, 0);
+  const Frames loud = render_all(muted.s, 4096, 4410);
+  EXPECT_TRUE(std::any_of(loud.begin(), loud.end(), [](int16_t v) { return v != 0; }));
+
+  // The gain scales the mix; 1 is the plain output.
+  Song halved(load(44100));
+  vxm_set_gain(halved.s, 0.5f);
+  Song floats(load(44100));
+  std::vector<float> f(2 * 4096);
+  const Frames half = render_all(halved.s, 4096, 4096);
+  ASSERT_EQ(vxm_render_f32(floats.s, f.data(), 4096), 4096u);
+  for (size_t i = 0; i < half.size(); ++i) {
+    EXPECT_NEAR(half[i], std::nearbyint(full[i] * 0.5), 1.0) << i;
+    EXPECT_NEAR(f[i] * 32768.0f, full[i], 0.5f) << i;
+  }
+}
+
+// Eight songs rendered at once, on eight threads, play exactly as each does
+// alone.
+TEST_F(ApiTest, SongsRenderInParallelAsAlone) {
+  std::vector<std::vector<uint8_t>> modules;
+  for (int i = 0; i < 8; ++i) modules.push_back(build(tune(37 + 3 * i)));
+  auto render = [&](int i) {
+    Song song(vxm_load_memory(modules[static_cast<size_t>(i)].data(), modules[static_cast<size_t>(i)].size(),
+                              22050 + 1000 * i, nullptr));
+    vxm_set_play_count(song.s, 2);
+    return render_all(song.s, 777);
+  };
+  std::vector<Frames> alone(8), together(8);
+  for (int i = 0; i < 8; ++i) alone[static_cast<size_t>(i)] = render(i);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) threads.emplace_back([&, i] { together[static_cast<size_t>(i)] = render(i); });
+  for (std::thread& t : threads) t.join();
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_FALSE(alone[static_cast<size_t>(i)].empty());
+    EXPECT_EQ(together[static_cast<size_t>(i)], alone[static_cast<size_t>(i)]) << "song " << i;
+  }
+}
