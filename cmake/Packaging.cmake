@@ -1,5 +1,5 @@
 # The download: `--target package` writes an archive with the intro and its
-# music, "2.xm" (composed by the build): a zip with a note on running it for
+# music, "2.xm" (composed by the build) and a note on running it: a zip for
 # Windows, a tar.gz for Linux, and for the web a zip with the page at its
 # root, to unpack into any folder of any static web host.
 
@@ -19,16 +19,31 @@ elseif(WIN32)
   else()
     set(package_system windows-x86)
   endif()
-  # Windows line endings, for the plainest text editor.
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/package/readme-windows.txt ${CMAKE_BINARY_DIR}/readme.txt
-                 @ONLY NEWLINE_STYLE WIN32)
-  install(FILES ${CMAKE_BINARY_DIR}/readme.txt DESTINATION .)
   set(CPACK_GENERATOR ZIP)
 else()
   set(package_system linux-${CMAKE_SYSTEM_PROCESSOR})
   set(CPACK_GENERATOR TGZ)
   # The build's copy keeps its symbols for the tests; the download has none.
   set(CPACK_STRIP_FILES ON)
+endif()
+
+# The same short note on running it beside the Windows and Linux intro.
+if(NOT EMSCRIPTEN)
+  if(WIN32)
+    set(VANTOR_EXE vantor.exe)
+    set(VANTOR_START "\"vantor.exe\"")
+    set(VANTOR_NEEDS "")
+    # Windows line endings, for the plainest text editor.
+    set(readme_newlines WIN32)
+  else()
+    set(VANTOR_EXE vantor)
+    set(VANTOR_START "\"vantor\" (./vantor in a terminal, from that folder)")
+    set(VANTOR_NEEDS "\nIt also needs a display and the SDL2, SDL2_ttf and fontconfig libraries (on\nDebian and Ubuntu: libsdl2-2.0-0, libsdl2-ttf-2.0-0 and libfontconfig1).")
+    set(readme_newlines UNIX)
+  endif()
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/package/readme.txt ${CMAKE_BINARY_DIR}/readme.txt
+                 @ONLY NEWLINE_STYLE ${readme_newlines})
+  install(FILES ${CMAKE_BINARY_DIR}/readme.txt DESTINATION .)
 endif()
 
 set(CPACK_PACKAGE_NAME vantor-filigree)

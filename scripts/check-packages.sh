@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the downloadable packages of the already configured presets and
 # checks what each holds: the intro as built (the Linux one stripped), its
-# music "2.xm", for Windows a note on running it, and nothing else. The Windows intro must stay within
+# music "2.xm", a note on running it, and nothing else. The Windows intro must stay within
 # 64 KiB (65,536 bytes), packed by nothing.
 # Usage: check-packages.sh [PRESET...]   (default: windows-x64 windows-x86 linux)
 set -euo pipefail
@@ -44,7 +44,7 @@ else:
                 entries[member.name] = (t.extractfile(member).read(), bool(member.mode & stat.S_IXUSR))
 
 top = os.path.basename(archive).split(".zip")[0].split(".tar.gz")[0]
-expected = {exe, "2.xm"} | ({"readme.txt"} if windows else set())
+expected = {exe, "2.xm", "readme.txt"}
 found = {name[len(top) + 1:] if name.startswith(top + "/") else name for name in entries}
 problems = []
 if found != expected:
@@ -66,8 +66,8 @@ for name in expected & found:
         problems.append(f"{name} is not executable")
     if name == exe and windows and len(data) > 65536:
         problems.append(f"{name} is {len(data)} bytes, more than 65,536")
-    if name == "readme.txt" and b"vantor.exe" not in data:
-        problems.append("readme.txt does not say how to run vantor.exe")
+    if name == "readme.txt" and f'Start "{exe}"'.encode() not in data:
+        problems.append(f"readme.txt does not say how to run {exe}")
 size = len(entries.get(f"{top}/{exe}", (b"",))[0])
 if problems:
     sys.exit("\n".join(f"FAIL {preset}: {p}" for p in problems))
