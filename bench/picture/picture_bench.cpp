@@ -11,7 +11,7 @@
 #if VANTOR_BENCH_FRAMES
 #include "capture.h"
 #include "headless_gl.h"
-#include "shell/gl.h"
+#include "platform/gl.h"
 #endif
 
 namespace {

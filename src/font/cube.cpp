@@ -1,6 +1,6 @@
 #include "font/cube.h"
 
-#include "shell/gl.h"
+#include "platform/gl.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/window_record.h"
+#include "platform/window_record.h"
 
 namespace platform {
 

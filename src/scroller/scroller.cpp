@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
+#include "platform/gl.h"
 #include "scroller/cube_recorder.h"
 #include "scroller/sine_table.h"
-#include "shell/gl.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "scroller/scroller_char.h"
 
 #include "font/cube.h"
+#include "platform/gl.h"
 #include "scroller/cube_recorder.h"
-#include "shell/gl.h"
 
 namespace {
 

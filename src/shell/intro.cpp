@@ -2,10 +2,10 @@
 
 #include "music/music.h"
 #include "music/xm_output.h"
+#include "platform/gl.h"
 #include "platform/platform.h"
 #include "scroller/intro_content.h"
 #include "scroller/random.h"
-#include "shell/gl.h"
 #include "shell/view.h"
 
 namespace {

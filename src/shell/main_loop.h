@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "shell/window_record.h"
+#include "platform/window_record.h"
 
 constexpr const char* kStartupFailureText =
     "intro_init()!\n\n  no memory?\n  no music?\n  no sjades?";

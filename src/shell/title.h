@@ -3,7 +3,8 @@
 
 #include <cstddef>
 
-#include "shell/window_record.h"
+#include "platform/window_layout.h"
+#include "platform/window_record.h"
 
 struct FpsCounter {
   int framesPerSecond = 0;
@@ -11,7 +12,6 @@ struct FpsCounter {
   int framesSinceReset = 0;
 };
 
-constexpr const char* kIntroName = "Vantor Filigree by Kestrel";
 constexpr std::size_t kTitleBufferSize = 64;
 
 // Converts with rounding toward minus infinity.

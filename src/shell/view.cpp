@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "shell/gl.h"
+#include "platform/gl.h"
 #include "shell/intro.h"
 
 float aspect_factor(int desktopWidth, int desktopHeight) {

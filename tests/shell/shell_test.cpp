@@ -9,12 +9,12 @@
 #include <string>
 
 #include "fake_platform.h"
+#include "platform/window_layout.h"
 #include "shell/debug_log.h"
 #include "shell/gl_entry_points.h"
 #include "shell/intro.h"
 #include "shell/loading_screen.h"
 #include "shell/main_loop.h"
-#include "shell/window_layout.h"
 
 namespace fs = std::filesystem;
 

@@ -1,10 +1,10 @@
 #include "capture.h"
 
 #include "headless_gl.h"
+#include "platform/gl.h"
 #include "scroller/random.h"
-#include "tool_cli.h"
-#include "shell/gl.h"
 #include "shell/view.h"
+#include "tool_cli.h"
 
 namespace {
 

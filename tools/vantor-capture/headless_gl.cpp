@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "shell/gl.h"
+#include "platform/gl.h"
 
 namespace {
 

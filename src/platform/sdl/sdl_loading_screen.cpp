@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/gl.h"
 #include "platform/sdl/sdl_rules.h"
-#include "shell/gl.h"
 
 namespace {
 

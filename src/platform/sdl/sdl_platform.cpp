@@ -15,12 +15,11 @@
 #include <unistd.h>
 #endif
 
+#include "platform/gl.h"
 #include "platform/platform.h"
 #include "platform/sdl/sdl_loading_screen.h"
-#include "shell/gl.h"
+#include "platform/window_layout.h"
 #include "shell/main_loop.h"
-#include "shell/title.h"
-#include "shell/window_layout.h"
 #include "sdl_rules.h"
 
 namespace {

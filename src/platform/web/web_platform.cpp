@@ -19,9 +19,8 @@
 #include "platform/platform.h"
 #include "platform/web/web_gl.h"
 #include "platform/web/web_thread.h"
+#include "platform/window_layout.h"
 #include "shell/main_loop.h"
-#include "shell/title.h"
-#include "shell/window_layout.h"
 
 // clang-format off
 EM_ASYNC_JS(int, web_ask_yes_no, (const char* caption, const char* text), {

@@ -8,9 +8,8 @@
 #include <shlwapi.h>
 
 #include "platform/platform.h"
+#include "platform/window_layout.h"
 #include "shell/main_loop.h"
-#include "shell/title.h"
-#include "shell/window_layout.h"
 
 namespace {
 
