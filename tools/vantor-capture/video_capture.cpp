@@ -25,6 +25,7 @@ extern "C" {
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
 #include "music/xm_loader.h"
+#include "output_file.h"
 #include "platform/sdl/sdl_loading_screen.h"
 #include "shell/loading_screen.h"
 #include "tool_cli.h"
@@ -72,6 +73,11 @@ class MusicSource {
   // False, with the reason in *error, when the module cannot be played.
   bool open(const std::string& path, std::string* error) {
     music_use_stdio_files();
+    const std::string unreadable = unreadable_input(path);
+    if (!unreadable.empty()) {
+      *error = path + ": " + unreadable;
+      return false;
+    }
     song = xm_load(path.c_str(), nullptr);
     if (song == nullptr) {
       *error = path + ": " + xm_last_error();
