@@ -7,7 +7,8 @@ program's own ("PROGRAM: ..." or "usage: ...", not a module's summary) and
 exactly the paths present in the folder afterwards.
 
 Usage: cases.py PROGRAM EXECUTABLE MODULE SCRATCH [wine]
-  PROGRAM  xm-render, xm-compose, xm-soak, xm-play or vantor-capture
+  PROGRAM  xm-render, xm-compose, xm-soak, xm-play, vantor-capture or
+           serve-web.sh
   MODULE   an XM module to play (2.xm)
   wine     run EXECUTABLE (a Windows build) under Wine, only the cases marked
            for it
@@ -27,6 +28,7 @@ import resource
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import termios
@@ -128,7 +130,15 @@ VANTOR_CAPTURE = [
      "vantor-capture: m.mkv: is the same file as the input m.mkv", ["m.mkv"], dict(video=True)),
 ]
 
-PROGRAMS = {"xm-render": XM_RENDER, "xm-compose": XM_COMPOSE, "xm-soak": XM_SOAK, "xm-play": XM_PLAY,
+# The port is checked before anything is built; "BUSY" is a port another
+# program listens on.
+SERVE_WEB = [
+    (["x"], [], 2, "serve-web.sh: port 'x': not a port number (1 to 65535)", [], {}),
+    (["70000"], [], 2, "serve-web.sh: port '70000': not a port number (1 to 65535)", [], {}),
+    (["BUSY"], [], 1, "serve-web.sh: port BUSY: in use by another program", [], {}),
+]
+
+PROGRAMS = {"serve-web.sh": SERVE_WEB, "xm-render": XM_RENDER, "xm-compose": XM_COMPOSE, "xm-soak": XM_SOAK, "xm-play": XM_PLAY,
             "vantor-capture": VANTOR_CAPTURE}
 
 
@@ -304,8 +314,15 @@ def main():
         disk = os.path.join(scratch, f"{number}.raw")
         for spec in prepared:
             prepare(folder, spec, module)
+        busy = socket.socket()
+        busy.bind(("127.0.0.1", 0))
+        busy.listen()
+        port = str(busy.getsockname()[1])
+        args = [a.replace("BUSY", port) for a in args]
+        first = first.replace("BUSY", port) if first else first
         status_got, out, err, problems = run_case(program, command, args, extras,
                                                   folder, dict(env, SDL_DISKAUDIOFILE=disk))
+        busy.close()
         if status is not None and status_got != status:
             problems.append(f"exit status {status_got}, expected {status}")
         line = own_line(err, program)
