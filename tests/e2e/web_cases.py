@@ -201,19 +201,25 @@ def timed_status(page):
 # --- The cases ---------------------------------------------------------------------
 
 def case_played(page, urls, work):
-    """Click No: the caption runs, the canvas shows the cubes, the music
-    reaches the destination, the worklet never runs dry over 10 s, and
+    """Click No: the caption runs, the music reaches the destination, the
+    canvas shows the cubes, the worklet never runs dry over 10 s, and
     Escape ends it."""
     page.open(urls["page"], TAP)
     answer_question(page, "no")
-    text = wait_running_title(page)
-    start = timed_status(page)
-    log(f"caption: {text}")
+    log(f"caption: {wait_running_title(page)}")
     rect = canvas_rect(page)
     check((rect["w"], rect["h"], rect["cw"], rect["ch"]) == (840, 525, 840, 525),
           f"canvas is {rect['w']}x{rect['h']} shown at {rect['cw']}x{rect['ch']}, expected 840x525")
     dx, dy = rect["x"] + 420 - rect["vw"] / 2, rect["y"] + 262.5 - rect["vh"] / 2
     check(abs(dx) <= 1 and abs(dy) <= 1, f"canvas not centred (off by {dx},{dy})")
+
+    heard = wait_for_sound(page)
+    log(f"sound at the destination: peak {dbfs(heard['peak'])}, mean {dbfs(heard['rms'])},"
+        f" {heard['nodes']} node(s), context {heard['contexts']}")
+    check(page.js("document.body.dataset.sound") == "on", "sound plays, yet the page says it is off")
+    # Ten seconds of play from here on; the song refills the looping buffer
+    # as it goes.
+    start = timed_status(page)
 
     # The letters enter after a number of frames, and software drawing on a
     # loaded machine is slow.
@@ -225,15 +231,7 @@ def case_played(page, urls, work):
         time.sleep(1)
     check(problem is None, problem)
 
-    heard = wait_for_sound(page)
-    log(f"sound at the destination: peak {dbfs(heard['peak'])}, mean {dbfs(heard['rms'])},"
-        f" {heard['nodes']} node(s), context {heard['contexts']}")
-    check(page.js("document.body.dataset.sound") == "on", "sound plays, yet the page says it is off")
-
-    # Ten seconds of play from the first frame on, and two more at least
-    # since the sound was first heard; the song refills the looping buffer
-    # as it goes.
-    time.sleep(max(2.0, start["t"] + 10.5 - time.time()))
+    time.sleep(max(0.0, start["t"] + 10.2 - time.time()))
     end = timed_status(page)
     log(f"audio {end}")
     starved_check(page, start, end, "normal play")
@@ -288,41 +286,48 @@ def case_fullscreen(page, urls, work):
     check(not page.js("!!document.fullscreenElement"), "the page stayed in full screen")
 
 
+def frame_rates(page, seconds):
+    """The caption's frame rate once a second, sorted."""
+    rates = []
+    for _ in range(seconds):
+        time.sleep(1)
+        rates.append(fps(wait_running_title(page, 30)))
+    return sorted(rates)
+
+
 def case_slow(page, urls, work):
-    """The processor throttled until the intro draws 10 frames a second or
-    fewer: the music is still handed over in time."""
+    """The processor throttled until the intro draws about 10 frames a
+    second: the music is still handed over in time."""
     page.open(urls["page"])
     answer_question(page, "no")
     wait_running_title(page)
-    time.sleep(3)
-    full_speed = fps(title(page))
-    # Drawing time does not follow the rate in proportion: look for a rate
-    # that gives 7 to 11 frames a second.
-    low, high, rate = 1, None, max(4, math.ceil(full_speed / 8))
-    for _ in range(8):
+    full_speed = frame_rates(page, 3)[1]
+    # The frame rate falls faster than the rate rises, and a loaded machine
+    # makes it jump about: look for a rate at which the median of a few
+    # readings is 6 to 11 frames a second.
+    low, high, rate = 1, None, max(4, full_speed // 2)
+    for _ in range(6):
         page.throttle(rate)
-        time.sleep(3)
-        slow = fps(wait_running_title(page, 30))
+        time.sleep(1)
+        slow = frame_rates(page, 3)[1]
         log(f"{full_speed} fps at full speed, {slow} fps throttled {rate} times")
+        if 6 <= slow <= 11:
+            break
         if slow > 11:
             low = rate
-            rate = (rate + high) // 2 if high else math.ceil(rate * max(1.25, slow / 9))
-        elif slow < 7:
-            high = rate
-            rate = (low + rate) // 2
+            following = (rate + high) // 2 if high else math.ceil(rate * 1.5)
         else:
+            high = rate
+            following = (low + rate) // 2
+        if following in (low, high):
             break
-        if rate in (low, high):
-            break
-    start, rates = timed_status(page), []
-    while time.time() < start["t"] + 10:
-        time.sleep(1)
-        rates.append(fps(wait_running_title(page, 30)))
+        rate = following
+    start = timed_status(page)
+    rates = frame_rates(page, 10)
     end = timed_status(page)
     page.throttle(1)
-    rates.sort()
-    log(f"frames per second while watched: {rates}")
-    check(rates[len(rates) // 2] <= 12, f"the intro drew {rates[len(rates) // 2]} fps, not 10 or fewer")
+    log(f"frames per second while watched, throttled {rate} times: {rates}")
+    check(rates[len(rates) // 2] <= 12, f"the intro drew {rates[len(rates) // 2]} fps, not about 10")
     starved_check(page, start, end, f"drawing at {rates[0]}-{rates[-1]} fps")
     end_with_escape(page)
 

@@ -323,6 +323,7 @@ class Engine:
         self.preload = None
         self.procs = []
         self.desktop = None
+        self.rpc = self.ws = self.session = None
 
     def js(self, expression):
         raise NotImplementedError
@@ -394,7 +395,6 @@ class Chromium(Engine):
                                                stdout=subprocess.DEVNULL, stderr=err))
         for fd in [to_browser_r, from_browser_w] + keep:
             os.close(fd)
-        self.session = None
         self.rpc = Rpc(self._send, self._receiver())
         try:
             targets = self.browser_call("Target.getTargets", timeout=30)["targetInfos"]
@@ -478,7 +478,7 @@ class Chromium(Engine):
         return lines
 
     def close(self):
-        if self.procs and self.procs[0].poll() is None:
+        if self.rpc and self.procs[0].poll() is None:
             try:
                 self.browser_call("Browser.close", timeout=5)
                 self.procs[0].wait(10)
@@ -577,13 +577,13 @@ class Firefox(Engine):
                 if e.get("method") == "log.entryAdded"]
 
     def close(self):
-        if getattr(self, "rpc", None) and self.rpc.alive:
+        if self.rpc and self.rpc.alive:
             try:
                 self.rpc.call("browser.close", timeout=10)
                 self.procs[0].wait(10)
             except (Failure, subprocess.TimeoutExpired):
                 pass
-        if getattr(self, "ws", None):
+        if self.ws:
             self.ws.close()
         super().close()
 
@@ -624,7 +624,6 @@ class WebKit(Engine):
                 if time.time() > deadline or self.procs[0].poll() is not None:
                     raise EngineMissing(f"WebKitWebDriver did not start: {tail(self.stderr_path)}")
                 time.sleep(0.1)
-        self.session = None
         try:
             reply = self.request("POST", "/session", {"capabilities": {"alwaysMatch": {
                 "webkitgtk:browserOptions": {"binary": browser, "args": ["--automation"]}}}}, timeout=60)
