@@ -11,7 +11,6 @@
 namespace {
 std::uint32_t introStartTime = 0;
 IntroContent content;
-constexpr bool musicEnabled = true;
 XmSong* music = nullptr;  // null when there is no module to play
 }  // namespace
 
@@ -30,10 +29,8 @@ int intro_init(int /*width*/, int /*height*/, int /*flag*/, const ProgressCallba
   platform::desktop_size(&desktopWidth, &desktopHeight);
   set_intro_view(desktopWidth, desktopHeight);
 
-  if (musicEnabled) {
-    // A missing or damaged module leaves music null: the intro runs silently.
-    music = music_start();
-  }
+  // A missing or damaged module leaves music null: the intro runs silently.
+  music = music_start();
   return 1;
 }
 

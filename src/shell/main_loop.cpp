@@ -1,6 +1,7 @@
 #include "shell/main_loop.h"
 
 #include "platform/platform.h"
+#include "platform/window_layout.h"
 #include "shell/debug_log.h"
 #include "shell/gl_entry_points.h"
 #include "shell/intro.h"
@@ -26,7 +27,7 @@ int vantor_main() {
 
   ProgressCallback progress{&windowRecord, draw_loading_screen};
   if (!platform::open_window(windowRecord) || !load_gl_entry_points() ||
-      !intro_init(840, 525, 1, &progress)) {
+      !intro_init(kWindowedWidth, kWindowedHeight, 1, &progress)) {
     platform::close_window(windowRecord);
     platform::show_failure_message(kStartupFailureText);
     return kStartFailed;  // the log keeps only its header; the process exit closes it

@@ -6,11 +6,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/window_layout.h"
 #include "scroller/cube_recorder.h"
 #include "scroller/intro_content.h"
 
-constexpr int kCaptureWidth = 840;
-constexpr int kCaptureHeight = 525;
+// The intro's window.
+constexpr int kCaptureWidth = kWindowedWidth;
+constexpr int kCaptureHeight = kWindowedHeight;
 
 class HeadlessGl;
 class IntroCapture;
