@@ -14,7 +14,7 @@
 
 // The device the output plays through: a buffer of 16-bit stereo frames that
 // it repeats endlessly, the bytes it has played so far, and the thread that
-// keeps it filled. music_start installs the platform's device; tests install
+// keeps it filled. The intro installs the platform's device; tests install
 // their own.
 struct XmWaveDevice {
   void* (*open)(int32_t rate);  // null when no device can be opened

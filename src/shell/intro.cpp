@@ -1,11 +1,11 @@
 #include "shell/intro.h"
 
-#include "music/music.h"
 #include "music/xm_output.h"
 #include "platform/gl.h"
 #include "platform/platform.h"
 #include "scroller/intro_content.h"
 #include "scroller/random.h"
+#include "shell/intro_music.h"
 #include "shell/view.h"
 
 namespace {

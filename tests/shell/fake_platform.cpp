@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "music/xm_output.h"
 #include "platform/platform.h"
 
 FakePlatform& FakePlatform::get() {
@@ -31,7 +32,8 @@ void show_failure_message(const char* text) {
 void* module_instance() { return &dummyAddress; }
 
 bool executable_folder(char* folder, std::size_t capacity) {
-  return std::snprintf(folder, capacity, "/nonexistent-folder/") < static_cast<int>(capacity);
+  const int written = std::snprintf(folder, capacity, "%s", fake().executableFolder.c_str());
+  return written > 0 && written < static_cast<int>(capacity);
 }
 
 int open_window(WindowRecord& record) {
@@ -90,17 +92,23 @@ void* gl_proc_address(const char* name) {
 
 }  // namespace platform
 
-// No sound device: the intro must still run, silently.
+// The test's sound device, or none: then the intro must still run, silently.
 namespace platform {
-void* wave_open(int) { return nullptr; }
-bool wave_prepare(void*, void*, std::uint32_t) { return false; }
-bool wave_start(void*) { return false; }
-std::uint32_t wave_position(void*) { return 0; }
-void wave_close(void*) {}
+void* wave_open(int rate) { return fake().wave ? fake().wave->open(rate) : nullptr; }
+bool wave_prepare(void* d, void* b, std::uint32_t n) { return fake().wave && fake().wave->prepare(d, b, n); }
+bool wave_start(void* d) { return fake().wave && fake().wave->start(d); }
+std::uint32_t wave_position(void* d) { return fake().wave ? fake().wave->position(d) : 0; }
+void wave_close(void* d) {
+  if (fake().wave) fake().wave->close(d);
+}
 void wave_pause(void*, bool) {}
 void wave_written(void*, std::uint32_t, std::uint32_t) {}
 void raise_thread_priority() {}
-void* thread_start(void (*)()) { return nullptr; }
-void thread_join(void*) {}
-void sleep_milliseconds(std::uint32_t) {}
+void* thread_start(void (*body)()) { return fake().wave ? fake().wave->startThread(body) : nullptr; }
+void thread_join(void* t) {
+  if (fake().wave) fake().wave->joinThread(t);
+}
+void sleep_milliseconds(std::uint32_t ms) {
+  if (fake().wave) fake().wave->sleep(ms);
+}
 }  // namespace platform

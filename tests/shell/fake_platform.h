@@ -1,5 +1,5 @@
-// A scripted stand-in for the platform backend, recording what the shell
-// asks of it.
+// The tests' one stand-in for the platform backend: scripted answers, and a
+// record of what the shell asks of it.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+struct XmWaveDevice;
 
 struct FakePlatform {
   bool answerYes = false;
@@ -20,6 +22,10 @@ struct FakePlatform {
   std::uint32_t clock = 1000;
   std::uint32_t clockStep = 16;
   int desktopWidth = 1920, desktopHeight = 1080;
+  std::string executableFolder = "/nonexistent-folder/";  // empty: unknown
+  // The sound device and threads behind the seam's wave and thread
+  // functions; none (the intro runs silently) when null.
+  const XmWaveDevice* wave = nullptr;
 
   std::vector<std::string> calls;
   std::vector<std::string> captions;

@@ -7,35 +7,13 @@
 #include <fstream>
 #include <string>
 
+#include "fake_platform.h"
 #include "fake_wave_device.h"
 #include "music/music.h"
 #include "music/xm_output.h"
 #include "score.h"
+#include "shell/intro_music.h"
 #include "xm_writer.h"
-
-// The platform as music_start sees it: the executable's folder is whatever
-// the test says, and the wave device is the fake.
-namespace {
-std::string executableFolder;
-}
-
-namespace platform {
-bool executable_folder(char* folder, std::size_t capacity) {
-  const int written = std::snprintf(folder, capacity, "%s", executableFolder.c_str());
-  return written > 0 && written < static_cast<int>(capacity);
-}
-void* wave_open(int rate) { return soundtest::fake_wave_device()->open(rate); }
-bool wave_prepare(void* d, void* b, std::uint32_t n) { return soundtest::fake_wave_device()->prepare(d, b, n); }
-bool wave_start(void* d) { return soundtest::fake_wave_device()->start(d); }
-std::uint32_t wave_position(void* d) { return soundtest::fake_wave_device()->position(d); }
-void wave_close(void* d) { soundtest::fake_wave_device()->close(d); }
-void wave_pause(void*, bool) {}
-void wave_written(void*, std::uint32_t, std::uint32_t) {}
-void raise_thread_priority() {}
-void* thread_start(void (*body)()) { return soundtest::fake_wave_device()->startThread(body); }
-void thread_join(void* t) { soundtest::fake_wave_device()->joinThread(t); }
-void sleep_milliseconds(std::uint32_t ms) { soundtest::fake_wave_device()->sleep(ms); }
-}  // namespace platform
 
 namespace {
 
@@ -69,11 +47,16 @@ class MusicStart : public ::testing::Test {
               ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder);
     fs::create_directories(folder);
-    executableFolder = folder.string() + "/";
+    // The platform as music_start sees it: the executable's folder is
+    // this one, and the wave device is the fake.
+    FakePlatform::get().reset();
+    FakePlatform::get().executableFolder = folder.string() + "/";
+    FakePlatform::get().wave = soundtest::fake_wave_device();
   }
   void TearDown() override {
     fs::remove_all(folder);
     xm_set_wave_device(nullptr);
+    FakePlatform::get().reset();
   }
 
   void write_module(const std::vector<std::uint8_t>& bytes) {
@@ -118,9 +101,9 @@ TEST_F(MusicStart, DamagedModuleMeansSilence) {
 
 TEST_F(MusicStart, UnknownOrOverlongFolderMeansSilence) {
   write_module(composed());
-  executableFolder.clear();
+  FakePlatform::get().executableFolder.clear();
   EXPECT_EQ(music_start(), nullptr);
-  executableFolder = folder.string() + "/" + std::string(musicPathCapacity, 'x') + "/";
+  FakePlatform::get().executableFolder = folder.string() + "/" + std::string(musicPathCapacity, 'x') + "/";
   EXPECT_EQ(music_start(), nullptr);
 }
 

@@ -20,6 +20,7 @@
 #include "music/xm_length.h"
 #include "music/xm_loader.h"
 #include "music/xm_output.h"
+#include "shell/wave_device.h"
 #include "terminal.h"
 #include "tool_cli.h"
 

@@ -1,4 +1,5 @@
-#include "music/music.h"
+#include "shell/wave_device.h"
+
 #include "music/xm_output.h"
 #include "platform/platform.h"
 

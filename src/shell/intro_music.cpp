@@ -1,11 +1,13 @@
-#include "music/music.h"
+#include "shell/intro_music.h"
 
 #include <cstring>
 
+#include "music/music.h"
 #include "music/xm_file.h"
 #include "music/xm_loader.h"
 #include "music/xm_output.h"
 #include "platform/platform.h"
+#include "shell/wave_device.h"
 
 namespace {
 
