@@ -90,13 +90,17 @@ def check(cond, msg):
 
 
 def wait_for(page, expression, timeout, what):
-    deadline = time.time() + timeout
+    deadline, error = time.time() + timeout, ""
     while time.time() < deadline:
-        value = page.js(expression)
-        if value:
-            return value
+        # A page still loading may have no document to ask yet.
+        try:
+            value = page.js(expression)
+            if value:
+                return value
+        except Failure as e:
+            error = f"; {e}"
         time.sleep(0.1)
-    raise Failure(f"timed out waiting for {what} (state {page.js('document.body && document.body.dataset.state')})")
+    raise Failure(f"timed out waiting for {what} (state {page.js('document.body?.dataset.state')}{error})")
 
 
 def visible(selector):

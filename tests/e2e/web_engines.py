@@ -559,7 +559,7 @@ class Firefox(Engine):
         if preload:
             self.preload = self.rpc.call("script.addPreloadScript", {
                 "functionDeclaration": f"() => {{ {preload} }}", "contexts": [self.context]})["script"]
-        self.rpc.call("browsingContext.navigate", {"context": self.context, "url": url, "wait": "none"})
+        self.rpc.call("browsingContext.navigate", {"context": self.context, "url": url, "wait": "interactive"})
 
     def click(self, x, y):
         self.rpc.call("input.performActions", {"context": self.context, "actions": pointer_click(x, y)})
