@@ -2,8 +2,9 @@
 // xm-render and of live playback: every module of the fetched corpus
 // (scripts/fetch-xm-corpus.sh) and a built module keeping 32 channels busy,
 // each with the processor's fastest mixing code and with the plain scalar
-// reference. Reports milliseconds per 60-second render and the realtime
-// factor, then a table of both paths side by side with their ratio.
+// reference, and with the fastest code through the player library's public
+// calls. Reports milliseconds per 60-second render and the realtime factor,
+// then tables of the paths side by side with their ratios.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "music/music.h"
+#include "music/vantor_xm.h"
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
@@ -85,6 +87,39 @@ void render(benchmark::State& state, XmSong* song, MixPath path) {
                                                     benchmark::Counter::kIsRate);
 }
 
+// The same 60 seconds through the library: its own song, rendered in pieces
+// as a program would.
+void render_api(benchmark::State& state, const std::vector<uint8_t>& bytes) {
+  vxm_error error;
+  vxm_song* song = vxm_load_memory(bytes.data(), bytes.size(), 44100, &error);
+  if (!song) {
+    state.SkipWithError(error.message);
+    return;
+  }
+  vxm_set_play_count(song, 0);
+  std::vector<int16_t> pcm(2 * 4096);
+  const int64_t frames = int64_t{seconds} * 44100;
+  for (auto _ : state) {
+    vxm_seek_ms(song, 0);
+    for (int64_t done = 0; done < frames;) done += static_cast<int64_t>(vxm_render_s16(song, pcm.data(), 4096));
+    benchmark::DoNotOptimize(pcm[0]);
+  }
+  vxm_free(song);
+  state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(seconds) * static_cast<double>(state.iterations()),
+                                                    benchmark::Counter::kIsRate);
+}
+
+std::vector<uint8_t> file_bytes(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    uint8_t buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
 void render_file(benchmark::State& state, const std::string& path, MixPath mixer) {
   music_use_stdio_files();
   SongPtr song(xm_load(path.c_str(), nullptr));
@@ -124,21 +159,24 @@ class TableReporter : public benchmark::ConsoleReporter {
   }
 };
 
-void print_table(const TableReporter& reporter, const char* fastName) {
-  std::printf("\n%-52s %12s %12s %7s\n", "60 s rendered (CPU ms)", "scalar", fastName, "ratio");
-  double scalarSum = 0, fastSum = 0;
+// One row per module that has both `from` and `to` renders: their CPU ms
+// and from / to.
+void print_table(const TableReporter& reporter, const char* from, const char* to, const char* fromName,
+                 const char* toName) {
+  std::printf("\n%-52s %12s %12s %7s\n", "60 s rendered (CPU ms)", fromName, toName, "ratio");
+  double fromSum = 0, toSum = 0;
   for (const auto& [name, ms] : reporter.times) {
-    const std::string suffix = "/scalar";
+    const std::string suffix = from;
     if (name.size() < suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
     const std::string module = name.substr(0, name.size() - suffix.size());
-    for (const auto& [other, fastMs] : reporter.times) {
-      if (other != module + "/fast") continue;
-      std::printf("%-52s %12.1f %12.1f %6.2fx\n", module.substr(module.find('/') + 1).c_str(), ms, fastMs, ms / fastMs);
-      scalarSum += ms;
-      fastSum += fastMs;
+    for (const auto& [other, toMs] : reporter.times) {
+      if (other != module + to) continue;
+      std::printf("%-52s %12.1f %12.1f %6.3fx\n", module.substr(module.find('/') + 1).c_str(), ms, toMs, ms / toMs);
+      fromSum += ms;
+      toSum += toMs;
     }
   }
-  if (fastSum > 0) std::printf("%-52s %12.1f %12.1f %6.2fx\n", "all", scalarSum, fastSum, scalarSum / fastSum);
+  if (toSum > 0) std::printf("%-52s %12.1f %12.1f %6.3fx\n", "all", fromSum, toSum, fromSum / toSum);
 }
 
 // Song lengths of the whole corpus, against rendering the whole corpus for
@@ -195,7 +233,13 @@ int main(int argc, char** argv) {
           ->Unit(benchmark::kMillisecond);
     }
   };
+  // The library's row right after the internal fast one, for the same reason.
+  auto api = [](const std::string& name, std::vector<uint8_t> bytes) {
+    benchmark::RegisterBenchmark((name + "/api").c_str(), [bytes](benchmark::State& s) { render_api(s, bytes); })
+        ->Unit(benchmark::kMillisecond);
+  };
   both("render60s/built_32_channels", [](benchmark::State& s, MixPath p) { render_busy(s, p); });
+  api("render60s/built_32_channels", busy_module());
   std::vector<fs::path> files;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(fs::path(VANTOR_SOURCE_DIR) / ".cache/xm-corpus/xm", ec)) {
@@ -208,12 +252,14 @@ int main(int argc, char** argv) {
     const std::string path = f.string();
     both("render60s/" + f.filename().string(),
          [path](benchmark::State& s, MixPath p) { render_file(s, path, p); });
+    api("render60s/" + f.filename().string(), file_bytes(path));
   }
   benchmark::Initialize(&argc, argv);
   TableReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   mix_use_path(MixPath::Best);
-  print_table(reporter, mix_path_name(mix_path()));
+  print_table(reporter, "/scalar", "/fast", "scalar", mix_path_name(mix_path()));
+  print_table(reporter, "/fast", "/api", "internal", "library");
   benchmark::Shutdown();
   return 0;
 }

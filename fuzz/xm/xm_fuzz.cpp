@@ -1,59 +1,27 @@
-// libFuzzer target: any bytes as a module file, loaded through the file
-// callbacks and, when accepted, played for two seconds through the block
-// filler.
+// libFuzzer target: any bytes as a module, through the library's public
+// calls: loaded from memory and, when accepted, played for two seconds at a
+// rate the last byte picks, as 16-bit and as float, with a seek in between.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#include "music/xm_block.h"
-#include "music/xm_engine.h"
-#include "music/xm_file.h"
-#include "music/xm_loader.h"
-
-namespace {
-
-struct Input {
-  const uint8_t* data;
-  size_t size;
-  size_t pos;
-};
-Input input;
-
-void* open_input(const char*) {
-  input.pos = 0;
-  return &input;
-}
-void close_input(void*) {}
-uint32_t read_input(void* destination, uint32_t size, void* handle) {
-  auto* in = static_cast<Input*>(handle);
-  const size_t left = in->pos < in->size ? in->size - in->pos : 0;
-  const size_t n = size < left ? size : left;
-  if (n) std::memcpy(destination, in->data + in->pos, n);
-  in->pos += n;
-  return static_cast<uint32_t>(n);
-}
-void seek_input(void* handle, int32_t offset, int32_t origin) {
-  auto* in = static_cast<Input*>(handle);
-  const int64_t base = origin == 1 ? static_cast<int64_t>(in->pos) : 0;
-  const int64_t to = base + offset;
-  in->pos = to < 0 ? 0 : static_cast<size_t>(to);
-}
-int32_t tell_input(void* handle) { return static_cast<int32_t>(static_cast<Input*>(handle)->pos); }
-
-MixOutput output;
-
-}  // namespace
+#include "music/vantor_xm.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  input = Input{data, size, 0};
-  xm_set_file_callbacks(open_input, close_input, read_input, seek_input, tell_input);
-  XmSong* song = xm_load("input.xm", nullptr);
+  const int rates[] = {44100, 8000, 48000, 192000};
+  const int rate = size ? rates[data[size - 1] % 4] : 44100;
+  vxm_error error;
+  vxm_song* song = vxm_load_memory(data, size, rate, &error);
   if (!song) return 0;
-  if (mix_output_init(&output, song)) {
-    xm_start_song(song);
-    for (int block = 0; block < output.blockCount; ++block) mix_fill_block(&output);  // 2 seconds
-    mix_output_release(&output);
+  static int16_t pcm[2 * 4096];
+  static float floats[2 * 4096];
+  vxm_set_play_count(song, 0);
+  for (int64_t done = 0; done < 2 * rate;) {
+    const size_t n = vxm_render_s16(song, pcm, 4096);
+    if (n == 0) break;
+    done += static_cast<int64_t>(n);
   }
-  xm_release_song(song);
+  vxm_seek_ms(song, 250);
+  vxm_render_f32(song, floats, 4096);
+  vxm_free(song);
   return 0;
 }

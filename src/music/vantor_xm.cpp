@@ -35,6 +35,8 @@ struct vxm_song {
   int playCount = 1;
   int32_t startOrder = 0;
   uint32_t muted = 0;  // bit per channel
+  vxm_row_callback onRow = nullptr;
+  void* onRowUser = nullptr;
   float gain = 1.0f;
   float* scaled = nullptr;  // one block of the mix times the gain
 };
@@ -124,6 +126,7 @@ void library_tick(XmSong* song) {
   xm_tick(song);
   silence_muted(s);
   s->ticks[s->tickCount++ % 64] = vxm_song::Tick{s->output.tickFrame, song->order, song->row, tick};
+  if (tick == 0 && s->onRow) s->onRow(s->onRowUser, song->order, song->row, s->output.tickFrame);
 }
 
 // The tick that the next frame to be handed out belongs to.
@@ -381,6 +384,12 @@ int64_t vxm_length_ms(const vxm_song* s) {
 }
 
 // Before the first frame is mixed, the song stands at its start.
+vxm_length vxm_measure(const vxm_song* s, int plays, int64_t capFrames) {
+  if (!s) return vxm_length{0, 0, 0, 0};
+  const XmSongLength l = xm_song_length(s->song, plays, capFrames < 0 ? int64_t{XM_LENGTH_CAP_SECONDS} * s->rate * (plays > 1 ? plays : 1) : capFrames);
+  return vxm_length{l.frames, l.endOrder, l.endRow, l.ended ? 1 : 0};
+}
+
 int vxm_order(const vxm_song* s) {
   const vxm_song::Tick* t = s ? current_tick(s) : nullptr;
   return t ? t->order : (s ? s->startOrder : 0);
@@ -446,5 +455,20 @@ void vxm_set_gain(vxm_song* s, float gain) {
   if (!s) return;
   s->gain = gain > 0.0f ? gain : 0.0f;
 }
+
+void vxm_set_row_callback(vxm_song* s, vxm_row_callback callback, void* user) {
+  if (!s) return;
+  s->onRow = callback;
+  s->onRowUser = user;
+}
+
+int vxm_use_mixer(const char* name) {
+  for (MixPath p : {MixPath::Best, MixPath::Scalar, MixPath::Portable, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
+    if (name && std::strcmp(name, mix_path_name(p)) == 0) return mix_use_path(p) ? 1 : 0;
+  }
+  return -1;
+}
+
+const char* vxm_mixer(void) { return mix_path_name(mix_path()); }
 
 }  // extern "C"

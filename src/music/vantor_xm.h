@@ -139,6 +139,16 @@ VXM_API int vxm_order_pattern(const vxm_song* song, int position);
  * comes back to a row it has already played (at most an hour). */
 VXM_API int64_t vxm_length_ms(const vxm_song* song);
 
+/* Where `plays` plays of the song from its start end, worked out from its
+ * timing alone (nothing is mixed, the song's position does not move). */
+typedef struct vxm_length {
+  int64_t frames; /* output frames at the song's rate */
+  int order, row; /* the row playback comes back to */
+  int ended;      /* 0 when the song did not come back before the cap */
+} vxm_length;
+/* capFrames < 0 allows an hour a play. */
+VXM_API vxm_length vxm_measure(const vxm_song* song, int plays, int64_t capFrames);
+
 /* --- Position and control ---------------------------------------------------- */
 
 /* Where the next frame rendered is: order position, row, tick within the
@@ -169,6 +179,24 @@ VXM_API void vxm_mute_channel(vxm_song* song, int channel, int muted);
 /* A factor applied to the mix before it is rounded: 1 (the default) leaves
  * the output untouched, 0.5 halves it. Negative values count as 0. */
 VXM_API void vxm_set_gain(vxm_song* song, float gain);
+
+/* Called while rendering, once for every row the song starts, with the
+ * output frame (counted from the start or the last seek) at which the row's
+ * first tick begins: for pictures in step with the music. Rows are reported
+ * when they are mixed, which may be up to 20 ms ahead of the frames handed
+ * out. Null stops the calls. */
+typedef void (*vxm_row_callback)(void* user, int order, int row, int64_t frame);
+VXM_API void vxm_set_row_callback(vxm_song* song, vxm_row_callback callback, void* user);
+
+/* --- The mixing code ------------------------------------------------------------
+ * Every processor path gives the same bits; the fastest one this processor
+ * runs is the default. For comparisons: "best", "scalar", "portable",
+ * "sse2", "avx2" or "avx512". Affects every song; not to be called while any
+ * song renders. 1 when taken, 0 when this processor or build lacks it, -1
+ * for a name that is none of these. */
+VXM_API int vxm_use_mixer(const char* name);
+/* The name of the path in use (never "best"). */
+VXM_API const char* vxm_mixer(void);
 
 #ifdef __cplusplus
 }

@@ -21,10 +21,7 @@ extern "C" {
 
 #include "capture.h"
 #include "headless_gl.h"
-#include "music/music.h"
-#include "music/xm_block.h"
-#include "music/xm_engine.h"
-#include "music/xm_loader.h"
+#include "music/vantor_xm.h"
 #include "output_file.h"
 #include "platform/sdl/sdl_loading_screen.h"
 #include "shell/loading_screen.h"
@@ -61,64 +58,38 @@ std::string besideExecutable(const char* name) {
   return (self.parent_path() / name).string();
 }
 
-// The music, mixed block by block through the same filler as live playback
-// and handed out in runs of any length.
+// The music through the player library, which plays exactly what the intro
+// plays, looping for ever as the intro does, in runs of any length.
 class MusicSource {
  public:
-  ~MusicSource() {
-    mix_output_release(&output);
-    if (song != nullptr) xm_release_song(song);
-  }
+  ~MusicSource() { vxm_free(song); }
 
   // False, with the reason in *error, when the module cannot be played.
   bool open(const std::string& path, std::string* error) {
-    music_use_stdio_files();
     const std::string unreadable = unreadable_input(path);
     if (!unreadable.empty()) {
       *error = path + ": " + unreadable;
       return false;
     }
-    song = xm_load(path.c_str(), nullptr);
+    vxm_error failure;
+    song = vxm_load_file(path.c_str(), 44100, &failure);
     if (song == nullptr) {
-      *error = path + ": " + xm_last_error();
+      *error = path + ": " + failure.message;
       return false;
     }
-    if (!mix_output_init(&output, song)) {
-      *error = path + ": out of memory";
-      return false;
-    }
-    xm_start_song(song);
+    vxm_set_play_count(song, 0);
     return true;
   }
 
   // Appends the next `frames` stereo frames to *out (silence without a song).
   void take(std::int64_t frames, std::vector<std::int16_t>* out) {
-    while (frames > 0) {
-      if (song == nullptr) {
-        out->insert(out->end(), static_cast<std::size_t>(frames) * 2, 0);
-        return;
-      }
-      if (left == 0) {
-        block = output.fillBlock;
-        mix_fill_block(&output);
-        used = 0;
-        left = output.blockFrames;
-      }
-      const std::int64_t n = std::min<std::int64_t>(frames, left);
-      const std::int16_t* pcm = mix_block_pcm(&output, block) + used * 2;
-      out->insert(out->end(), pcm, pcm + n * 2);
-      used += static_cast<std::int32_t>(n);
-      left -= static_cast<std::int32_t>(n);
-      frames -= n;
-    }
+    const std::size_t at = out->size();
+    out->resize(at + static_cast<std::size_t>(frames) * 2, 0);
+    if (song != nullptr) vxm_render_s16(song, out->data() + at, static_cast<std::size_t>(frames));
   }
 
  private:
-  XmSong* song = nullptr;
-  MixOutput output{};
-  std::int32_t block = 0;
-  std::int32_t used = 0;
-  std::int32_t left = 0;
+  vxm_song* song = nullptr;
 };
 
 // One captured frame on its way to the encoder thread.

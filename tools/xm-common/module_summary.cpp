@@ -2,41 +2,32 @@
 
 #include <cstdio>
 
-#include "music/xm_engine.h"
-#include "music/xm_loader.h"
 #include "output_file.h"
 #include "tool_cli.h"
 
-XmSong* load_module(const std::string& path) {
+vxm_song* load_module(const std::string& path, int rate) {
   const std::string unreadable = unreadable_input(path);
   if (!unreadable.empty()) {
     cli::fail(path, unreadable);
     return nullptr;
   }
-  XmSong* song = xm_load(path.c_str(), nullptr);
-  if (!song) cli::fail(path, xm_last_error());
+  vxm_error error;
+  vxm_song* song = vxm_load_file(path.c_str(), rate, &error);
+  if (!song) cli::fail(path, error.message);
   return song;
 }
 
-std::string module_title(const char* path) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (!f) return "";
-  char raw[20] = {};
-  const bool ok = std::fseek(f, 17, SEEK_SET) == 0 && std::fread(raw, 1, sizeof raw, f) == sizeof raw;
-  std::fclose(f);
-  if (!ok) return "";
+std::string module_title(const vxm_song* song) {
   std::string title;
-  for (char c : raw) {
-    if (c == '\0') break;
+  for (const char* c = vxm_title(song); *c; ++c) {
     // Titles come in any 8-bit code page; keep the line plain ASCII.
-    title.push_back(c >= 0x20 && c < 0x7F ? c : '?');
+    title.push_back(*c >= 0x20 && *c < 0x7F ? *c : '?');
   }
-  while (!title.empty() && title.back() == ' ') title.pop_back();
   return title;
 }
 
-std::string format_duration(int64_t frames) {
-  const int64_t seconds = (frames + mixRate / 2) / mixRate;
+std::string format_duration(int64_t frames, int rate) {
+  const int64_t seconds = (frames + rate / 2) / rate;
   char text[32];
   std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
                 static_cast<long long>(seconds % 60));
@@ -51,9 +42,9 @@ std::string count(int n, const char* what) {
 
 }  // namespace
 
-std::string module_summary(const std::string& title, const XmSong* song, const XmSongLength& length) {
-  return "\"" + title + "\", " + count(song->channelCount, "channel") + ", " +
-         count(song->patternCount, "pattern") + ", " + count(song->instrumentCount, "instrument") + ", " +
-         format_duration(length.frames) + (length.ended ? "" : " (no end)") + ", " +
-         ((song->flags & XM_FLAG_LINEAR) ? "linear" : "Amiga");
+std::string module_summary(const vxm_song* song, const vxm_length& length, int rate) {
+  return "\"" + module_title(song) + "\", " + count(vxm_channel_count(song), "channel") + ", " +
+         count(vxm_pattern_count(song), "pattern") + ", " + count(vxm_instrument_count(song), "instrument") + ", " +
+         format_duration(length.frames, rate) + (length.ended ? "" : " (no end)") + ", " +
+         (vxm_linear_frequencies(song) ? "linear" : "Amiga");
 }

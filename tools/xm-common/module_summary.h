@@ -5,21 +5,19 @@
 #include <cstdint>
 #include <string>
 
-#include "music/xm_length.h"
-#include "music/xm_types.h"
+#include "vantor_xm.h"
 
-// Loads a module. On failure says why on standard error, in the tools'
-// one-line form, and returns null; a directory or an empty file is named as
-// such, not as a damaged module.
-XmSong* load_module(const std::string& path);
+// Loads a module to play at `rate` frames a second. On failure says why on
+// standard error, in the tools' one-line form, and returns null; a
+// directory or an empty file is named as such, not as a damaged module.
+vxm_song* load_module(const std::string& path, int rate = 44100);
 
-// The module's 20-character title as printable text, trailing blanks cut;
-// empty when the file cannot be read.
-std::string module_title(const char* path);
+// The module's title as printable text (bytes outside ASCII become '?').
+std::string module_title(const vxm_song* song);
 
-// m:ss of a frame count at mixRate, rounded to the nearest second.
-std::string format_duration(int64_t frames);
+// m:ss of a frame count at `rate`, rounded to the nearest second.
+std::string format_duration(int64_t frames, int rate = 44100);
 
 // "TITLE", 8 channels, 24 patterns, 16 instruments, 3:05, linear
 // (a song that never comes back shows its cap and "(no end)").
-std::string module_summary(const std::string& title, const XmSong* song, const XmSongLength& length);
+std::string module_summary(const vxm_song* song, const vxm_length& length, int rate = 44100);

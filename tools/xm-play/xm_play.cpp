@@ -212,14 +212,20 @@ int main(int argc, char** argv) {
   int result = 0;
   for (const std::string& file : files) {
     const char* path = file.c_str();
-    XmSong* song = load_module(file);
+    // The summary from the library; the song itself plays through the
+    // intro's own output thread and device.
+    vxm_song* facts = load_module(file);
+    XmSong* song = facts ? xm_load(path, nullptr) : nullptr;
     if (!song) {
+      if (facts) cli::fail(file, xm_last_error());
+      vxm_free(facts);
       result = 1;
       continue;
     }
-    const std::string title = module_title(path);
+    const std::string title = module_title(facts);
     const XmSongLength length = xm_song_length(song);
-    std::printf("%s: %s\n", path, module_summary(title, song, length).c_str());
+    std::printf("%s: %s\n", path, module_summary(facts, vxm_measure(facts, 1, -1)).c_str());
+    vxm_free(facts);
     std::fflush(stdout);
     const Outcome outcome = play(path, song, title, length, status);
     xm_free(song);

@@ -1,7 +1,8 @@
-// xm-render: renders an XM module to a 44100 Hz 16-bit stereo WAV file
-// through the same engine, block filler and conversion as live playback.
+// xm-render: renders an XM module to a 16-bit stereo WAV file (44100 Hz
+// unless --rate says otherwise) through the player library, which plays
+// exactly what the intro plays.
 //
-//   xm-render IN.xm [-o OUT.wav|-] [--loops N] [--seconds S] [--fade S] [--rows] [--mixer PATH]
+//   xm-render IN.xm [-o OUT.wav|-] [--loops N] [--seconds S] [--fade S] [--rows] [--mixer PATH] [--rate HZ]
 //   xm-render --info IN.xm...
 //
 // By default the song is rendered once, to where it first comes back to a row
@@ -27,24 +28,18 @@
 #endif
 
 #include "module_summary.h"
-#include "music/music.h"
-#include "music/xm_block.h"
-#include "music/xm_engine.h"
-#include "music/xm_file.h"
-#include "music/xm_length.h"
-#include "music/xm_loader.h"
-#include "music/xm_mixer.h"
 #include "output_file.h"
 #include "tool_cli.h"
+#include "vantor_xm.h"
 #include "wav_writer.h"
 
 namespace {
 
 const char usageText[] =
     "usage: xm-render IN.xm [-o OUT.wav|-] [--loops N] [--seconds S] [--fade S] [--rows]\n"
-    "                 [--mixer PATH]\n"
+    "                 [--mixer PATH] [--rate HZ]\n"
     "       xm-render --info IN.xm...\n"
-    "  renders IN.xm to a 44100 Hz 16-bit stereo WAV file, once through the song\n"
+    "  renders IN.xm to a 16-bit stereo WAV file, once through the song\n"
     "  -o OUT.wav     output file (default: IN with the extension .wav); - for standard output\n"
     "  --loops N      play the song N more times after the first\n"
     "  --seconds S    render exactly S seconds instead, cutting or going on\n"
@@ -52,26 +47,21 @@ const char usageText[] =
     "  --rows         print 'FRAME ORDER ROW' for every row start\n"
     "  --mixer PATH   mixing code: best (default), scalar, portable, sse2, avx2\n"
     "                 or avx512; every path gives the same output\n"
+    "  --rate HZ      frames per second, 8000 to 192000 (default 44100)\n"
     "  --info         print one line per module (title, channels, patterns,\n"
     "                 instruments, length, frequency table) without rendering\n"
     "  --help, --version\n"
     "  Options take their value as '--seconds 5' or '--seconds=5'.\n"
     "  A WAV file holds at most 6 hours here (its header counts at most 4 GiB,\n"
-    "  6 h 45 min): --seconds goes up to 21600, and --loops stops there with a word.\n"
+    "  6 h 45 min at 44100 Hz): --seconds goes up to 21600, less above 49700 Hz,\n"
+    "  and --loops stops there with a word.\n"
     "  A song that never comes back to a row it played is cut after one hour.\n";
 
-// Row logging: wraps the song's tick handler to report row ticks.
-MixOutput output;
-XmTickHandler engineTick = nullptr;
+// Row logging: the library reports each row as it mixes it.
 int64_t renderFrames = 0;
 
-void logging_tick(XmSong* song) {
-  const bool rowTick = song->tick == 0;
-  engineTick(song);
-  if (rowTick && output.tickFrame < renderFrames) {
-    std::printf("%lld %d %d\n", static_cast<long long>(output.tickFrame), static_cast<int>(song->order),
-                static_cast<int>(song->row));
-  }
+void log_row(void*, int order, int row, int64_t frame) {
+  if (frame < renderFrames) std::printf("%lld %d %d\n", static_cast<long long>(frame), order, row);
 }
 
 std::string default_output(const std::string& in) {
@@ -94,35 +84,44 @@ void progress(int64_t done, int64_t total) {
 
 // 0 when the path was taken, else the exit status.
 int use_mixer(const std::string& name) {
-  for (MixPath p : {MixPath::Best, MixPath::Scalar, MixPath::Portable, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
-    if (name != mix_path_name(p)) continue;
-    if (mix_use_path(p)) return 0;
-    return cli::fail("--mixer", "this processor or build cannot mix with " + name);
-  }
+  const int taken = vxm_use_mixer(name.c_str());
+  if (taken == 1) return 0;
+  if (taken == 0) return cli::fail("--mixer", "this processor or build cannot mix with " + name);
   return cli::usage_error("--mixer", "'" + name + "' is not one of best, scalar, portable, sse2, avx2, avx512");
 }
 
 // The longest WAV written, files and standard output alike. The header
-// counts the data in 32 bits, 4 GiB or 6 h 45 min at this rate; a round 6
-// hours keeps clear of that. Standard output gets the same limit: its header
-// goes out first and must already hold the length, and no WAV header can
-// hold a longer one, so anything longer would be a file that lies about
-// its size.
+// counts the data in 32 bits, 4 GiB or 6 h 45 min at 44100 Hz; a round 6
+// hours keeps clear of that, and higher rates get what 4 GiB holds.
+// Standard output gets the same limit: its header goes out first and must
+// already hold the length, and no WAV header can hold a longer one, so
+// anything longer would be a file that lies about its size.
 constexpr double maxSeconds = 6 * 3600;
-const int64_t maxFrames = static_cast<int64_t>(maxSeconds) * mixRate;
 constexpr long maxLoops = 10000;
+constexpr int64_t maxWavFrames = (int64_t{0xFFFFFFFF} - 64) / 4;
+
+int64_t max_frames(int rate) {
+  const int64_t frames = static_cast<int64_t>(maxSeconds) * rate;
+  return frames < maxWavFrames ? frames : maxWavFrames / rate * rate;
+}
+
+std::string limit_words(int rate) {
+  const int64_t seconds = max_frames(rate) / rate;
+  if (seconds == static_cast<int64_t>(maxSeconds)) return "6 hours";
+  return std::to_string(seconds) + " seconds at " + std::to_string(rate) + " Hz";
+}
 
 // One summary line per module on standard output; 1 if any failed to load.
 int info(const std::vector<std::string>& files) {
   int status = 0;
   for (const std::string& in : files) {
-    XmSong* song = load_module(in);
+    vxm_song* song = load_module(in);
     if (!song) {
       status = 1;
       continue;
     }
-    std::printf("%s: %s\n", in.c_str(), module_summary(module_title(in.c_str()), song, xm_song_length(song)).c_str());
-    xm_release_song(song);
+    std::printf("%s: %s\n", in.c_str(), module_summary(song, vxm_measure(song, 1, -1)).c_str());
+    vxm_free(song);
   }
   return status;
 }
@@ -156,10 +155,10 @@ int main(int argc, char** argv) {
   std::string out;
   double seconds = 0.0, fadeSeconds = 0.0;
   bool haveOut = false, haveSeconds = false, haveFade = false, rows = false, infoMode = false;
-  long loops = 0;
+  long loops = 0, rate = 44100;
   bool haveLoops = false;
   cli::Args args(argc, argv);
-  std::string value, reason;
+  std::string value, reason, secondsText;
   while (args.next()) {
     const std::string& a = args.word();
     if (!args.is_option()) {
@@ -173,6 +172,7 @@ int main(int argc, char** argv) {
       if (!cli::parse_number(value, 0.0, maxSeconds, &seconds, &reason, "6 hours")) return cli::usage_error(a, reason);
       if (!(seconds > 0.0)) return cli::usage_error(a, value + " is not above 0");
       haveSeconds = true;
+      secondsText = value;
     } else if (a == "--fade") {
       if (!args.value(&value)) return 2;
       if (!cli::parse_number(value, 0.0, maxSeconds, &fadeSeconds, &reason, "6 hours")) return cli::usage_error(a, reason);
@@ -187,6 +187,9 @@ int main(int argc, char** argv) {
     } else if (a == "--mixer") {
       if (!args.value(&value)) return 2;
       if (const int status = use_mixer(value)) return status;
+    } else if (a == "--rate") {
+      if (!args.value(&value)) return 2;
+      if (!cli::parse_count(value, 8000, 192000, &rate, &reason)) return cli::usage_error(a, reason);
     } else if (a == "--info") {
       if (!args.no_value()) return 2;
       infoMode = true;
@@ -194,7 +197,6 @@ int main(int argc, char** argv) {
       return cli::usage_error(a, "unknown option");
     }
   }
-  music_use_stdio_files();
   if (infoMode) {
     if (inputs.empty()) return cli::usage_error("--info", "needs at least one module");
     if (haveOut || haveSeconds || haveFade || haveLoops || rows) {
@@ -211,62 +213,61 @@ int main(int argc, char** argv) {
   if (toStdout && rows) return cli::usage_error("--rows", "cannot share standard output with the WAV (-o -)");
   const std::string outPath = haveOut ? out : default_output(in);
 
-  XmSong* song = load_module(in);
+  const int hz = static_cast<int>(rate);
+  const int64_t maxFrames = max_frames(hz);
+  if (haveSeconds && std::llround(seconds * hz) > maxFrames) {
+    return cli::usage_error("--seconds", secondsText + " is above the limit of " +
+                                             std::to_string(maxFrames / hz) + " at " + std::to_string(hz) + " Hz");
+  }
+
+  vxm_song* song = load_module(in, hz);
   if (!song) return 1;
-  const XmSongLength once = xm_song_length(song);
-  std::fprintf(stderr, "%s: %s\n", in.c_str(), module_summary(module_title(in.c_str()), song, once).c_str());
+  const vxm_length once = vxm_measure(song, 1, -1);
+  std::fprintf(stderr, "%s: %s\n", in.c_str(), module_summary(song, once, hz).c_str());
   if (haveSeconds) {
-    renderFrames = std::llround(seconds * mixRate);
+    renderFrames = std::llround(seconds * hz);
   } else if (loops == 0) {
     renderFrames = once.frames;
     if (!once.ended) {
-      cli::note("the song never comes back to a row it played; stopped after " + format_duration(once.frames));
+      cli::note("the song never comes back to a row it played; stopped after " + format_duration(once.frames, hz));
     }
   } else {
-    const XmSongLength all = xm_song_length(song, static_cast<int>(1 + loops), maxFrames);
+    const vxm_length all = vxm_measure(song, static_cast<int>(1 + loops), maxFrames);
     renderFrames = all.frames;
     if (!all.ended) {
-      cli::note("--loops " + std::to_string(loops) + ": stopped at the WAV file's limit of 6 hours, in order " +
-                std::to_string(all.endOrder) + " row " + std::to_string(all.endRow));
+      cli::note("--loops " + std::to_string(loops) + ": stopped at the WAV file's limit of " + limit_words(hz) +
+                ", in order " + std::to_string(all.order) + " row " + std::to_string(all.row));
     }
   }
-  const int64_t fadeFrames = haveFade ? std::min<int64_t>(std::llround(fadeSeconds * mixRate), renderFrames) : 0;
+  const int64_t fadeFrames = haveFade ? std::min<int64_t>(std::llround(fadeSeconds * hz), renderFrames) : 0;
+  // Exactly renderFrames, wherever the song's plays end.
+  vxm_set_play_count(song, 0);
 
   // Nothing is created or replaced before the song has loaded.
   write_errors_not_signals();
   OutputFile file;
   if (!file.open(outPath, {in}, &reason)) {
-    xm_release_song(song);
+    vxm_free(song);
     return cli::fail(toStdout ? "standard output" : outPath, reason);
   }
   const std::string outName = toStdout ? "standard output" : outPath;
-  if (!mix_output_init(&output, song)) {
-    xm_release_song(song);
-    return cli::fail(in, "out of memory");
-  }
-  xm_start_song(song);
-  if (rows) {
-    engineTick = song->tickHandler;
-    song->tickHandler = logging_tick;
-  }
+  if (rows) vxm_set_row_callback(song, log_row, nullptr);
 
   // Large writes: a minute of sound is 10 MB, and each small write is a
   // system call that costs more than mixing the block.
   std::setvbuf(file.file(), nullptr, _IOFBF, 1 << 20);
   WavWriter wav;
-  bool ok = wav_begin(wav, file.file(), file.seekable(), mixRate, 2, static_cast<uint32_t>(renderFrames));
+  bool ok = wav_begin(wav, file.file(), file.seekable(), hz, 2, static_cast<uint32_t>(renderFrames));
   int writeError = ok ? 0 : errno;
   const bool showProgress = XM_ISATTY(XM_FILENO(stderr)) != 0;
   int64_t written = 0;
   int lastPercent = -1;
+  std::vector<int16_t> pcm(2 * 4096);
   while (written < renderFrames && ok) {
-    const int32_t block = output.fillBlock;
-    mix_fill_block(&output);
     const int64_t left = renderFrames - written;
-    const uint32_t n = static_cast<uint32_t>(left < output.blockFrames ? left : output.blockFrames);
-    int16_t* pcm = mix_block_pcm(&output, block);
-    if (fadeFrames > 0) fade(pcm, written, n, renderFrames, fadeFrames);
-    ok = wav_write(wav, pcm, n);
+    const uint32_t n = static_cast<uint32_t>(vxm_render_s16(song, pcm.data(), left < 4096 ? static_cast<size_t>(left) : 4096));
+    if (fadeFrames > 0) fade(pcm.data(), written, n, renderFrames, fadeFrames);
+    ok = wav_write(wav, pcm.data(), n);
     if (!ok) writeError = errno;
     written += n;
     if (showProgress) {
@@ -282,8 +283,7 @@ int main(int argc, char** argv) {
     ok = false;
     writeError = errno;
   }
-  mix_output_release(&output);
-  xm_release_song(song);
+  vxm_free(song);
   if (!ok) {
     file.abandon();
     return cli::fail(outName, "cannot write: " + cli::os_reason(writeError != 0 ? writeError : EIO));

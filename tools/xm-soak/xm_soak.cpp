@@ -88,8 +88,13 @@ const char usageText[] =
     "  --help, --version\n";
 
 bool soak(const char* path, double hours) {
-  XmSong* song = load_module(path);
-  if (!song) return false;
+  vxm_song* checked = load_module(path);
+  vxm_free(checked);
+  XmSong* song = checked ? xm_load(path, nullptr) : nullptr;
+  if (!song) {
+    if (checked) cli::fail(path, xm_last_error());
+    return false;
+  }
   const auto samples = song_samples(song);
   xm_start_song(song);
   MixOutput out{};
