@@ -314,7 +314,17 @@ def loads(text):
 # --- The engines -----------------------------------------------------------------
 
 class Engine:
-    """What every adapter offers. Coordinates are CSS pixels of the page."""
+    """What every adapter offers; coordinates are CSS pixels of the page.
+      start()              raises EngineMissing when the engine cannot start
+      js(expression)       the expression's value, once its promise settles
+      open(url, preload)   loads url; preload (a script) runs in the page
+                           before the page's own scripts where the protocol
+                           allows it, else right after load
+      click(x, y), press_escape()   input through the browser, not a script
+      screenshot(rect)     PNG bytes of the page's rectangle {x, y, w, h}
+      console()            the page's console lines, where the protocol has them
+      close()
+    """
     name = "?"
 
     def __init__(self, scratch, webgl=True):
@@ -324,24 +334,6 @@ class Engine:
         self.procs = []
         self.desktop = None
         self.rpc = self.ws = self.session = None
-
-    def js(self, expression):
-        raise NotImplementedError
-
-    def open(self, url, preload=None):
-        """Loads url; preload (a script) runs in the page before the page's
-        own scripts where the protocol allows it, else right after load."""
-        raise NotImplementedError
-
-    def click(self, x, y):
-        raise NotImplementedError
-
-    def press_escape(self):
-        raise NotImplementedError
-
-    def screenshot(self, rect):
-        """PNG bytes of the page's rectangle {x, y, w, h}."""
-        raise NotImplementedError
 
     def console(self):
         return []
@@ -488,9 +480,7 @@ class Chromium(Engine):
 
 
 # Firefox's own defaults that get in the way of an unattended run: first-run
-# pages, update checks, the WebGL block list for software rendering, and
-# autoplay rules (the click that answers is a real one, but the profile is
-# new).
+# pages, telemetry's notice, update checks, the question on closing.
 FIREFOX_PREFS = {
     "browser.shell.checkDefaultBrowser": False,
     "browser.startup.homepage_override.mstone": "ignore",
@@ -499,8 +489,6 @@ FIREFOX_PREFS = {
     "toolkit.telemetry.reportingpolicy.firstRun": False,
     "app.update.disabledForTesting": True,
     "browser.tabs.warnOnClose": False,
-    "webgl.force-enabled": True,
-    "webgl.disabled": False,
 }
 
 
@@ -604,10 +592,6 @@ class WebKit(Engine):
             raise EngineMissing("WebKitGTK's MiniBrowser is not installed (package libwebkit2gtk-4.1-0)")
         self.desktop = Desktop(self.scratch)
         env = self.desktop.start()
-        # WebKit's sandbox is bubblewrap, which does not start as root in a
-        # container.
-        if os.geteuid() == 0:
-            env["WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"] = "1"
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             self.port = s.getsockname()[1]
