@@ -51,4 +51,7 @@ set(CPACK_PACKAGE_VENDOR Kestrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_FILE_NAME vantor-filigree-${PROJECT_VERSION}-${package_system})
 set(CPACK_SOURCE_GENERATOR "")
+# The intro's files only: the player library installs as a component of its
+# own (vantor-xm), for `cmake --install`.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};Unspecified;/")
 include(CPack)
