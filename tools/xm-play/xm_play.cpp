@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -43,8 +44,15 @@ struct Playing {
   XmTickHandler engineTick = nullptr;
   std::atomic<int32_t> skip{0};
   std::atomic<int32_t> endMs{-1};  // mixing time at which the song came back
-  // Per tick: mixing time (high 32 bits) and one 4-bit level per group.
+  // Per tick: mixing time (high 32 bits) and one 4-bit level per group,
+  // and what to add to the mixing time to get the song's position (it
+  // changes when a skip jumps).
   std::atomic<uint64_t> meters[meterSlots];
+  std::atomic<int32_t> offsets[meterSlots];
+  int32_t offsetMs = 0;  // output thread only
+  // Where each order position first starts when the song plays from its
+  // beginning, in ms; -1 where that is not known.
+  int32_t orderStartMs[256];
   int meterNext = 0;   // output thread only
   XmRowStates states;  // output thread only
 };
@@ -70,10 +78,12 @@ uint32_t group_levels(const XmSong* song) {
 // the channel levels with the time they will be heard at.
 void play_tick(XmSong* song) {
   const bool rowTick = song->tick == 0;
+  bool skipped = false;
   int32_t loopRow[XM_CHANNELS] = {}, loopCount[XM_CHANNELS] = {};
   const int count = std::min<int>(song->channelCount, XM_CHANNELS);
   if (rowTick) {
     const int32_t skip = playing.skip.exchange(0);
+    skipped = skip != 0;
     if (skip != 0) {
       const int32_t from = song->nextOrder >= 0 ? song->nextOrder : song->order;
       song->nextOrder = std::clamp(from + skip, 0, song->songLength - 1);
@@ -88,28 +98,55 @@ void play_tick(XmSong* song) {
   }
   const int32_t startMs = song->timeMs;
   playing.engineTick(song);
+  // After a skip the clock shows where in the song playback now is.
+  if (skipped && song->order >= 0 && song->order < 256 && playing.orderStartMs[song->order] >= 0) {
+    playing.offsetMs = playing.orderStartMs[song->order] - startMs;
+  }
   if (rowTick && playing.endMs.load(std::memory_order_relaxed) < 0 &&
       playing.states.revisit(song->order, song->row, loopRow, loopCount, count)) {
     playing.endMs.store(startMs, std::memory_order_release);
   }
   const uint64_t slot = uint64_t{static_cast<uint32_t>(startMs)} << 32 | group_levels(song);
+  playing.offsets[playing.meterNext].store(playing.offsetMs, std::memory_order_relaxed);
   playing.meters[playing.meterNext].store(slot, std::memory_order_release);
   playing.meterNext = (playing.meterNext + 1) % meterSlots;
 }
 
-// Levels of the latest tick that is being heard at `heardMs`.
-uint32_t heard_levels(int32_t heardMs) {
+// Levels of the latest tick that is being heard at `heardMs`, and the
+// offset from mixing time to the song's position then.
+uint32_t heard_levels(int32_t heardMs, int32_t* offsetMs) {
   int64_t best = -1;
   uint32_t levels = 0;
-  for (const auto& m : playing.meters) {
-    const uint64_t v = m.load(std::memory_order_acquire);
+  *offsetMs = 0;
+  for (int i = 0; i < meterSlots; ++i) {
+    const uint64_t v = playing.meters[i].load(std::memory_order_acquire);
     const auto at = static_cast<int32_t>(v >> 32);
     if (v != 0 && at <= heardMs && at > best) {
       best = at;
       levels = static_cast<uint32_t>(v);
+      *offsetMs = playing.offsets[i].load(std::memory_order_relaxed);
     }
   }
   return levels;
+}
+
+// Where each order position first starts, from a copy of the song played
+// unheard from its beginning (the first ten minutes at most, which is
+// quick; later positions keep the running clock).
+void find_order_starts(vxm_song* facts) {
+  std::fill(std::begin(playing.orderStartMs), std::end(playing.orderStartMs), -1);
+  vxm_set_row_callback(
+      facts,
+      [](void*, int order, int, int64_t frame) {
+        if (order >= 0 && order < 256 && playing.orderStartMs[order] < 0) {
+          playing.orderStartMs[order] = static_cast<int32_t>(frame * 1000 / 44100);
+        }
+      },
+      nullptr);
+  std::vector<int16_t> scratch(2 * 44100);
+  for (int second = 0; second < 600 && vxm_render_s16(facts, scratch.data(), 44100) > 0; ++second) {
+  }
+  vxm_set_row_callback(facts, nullptr, nullptr);
 }
 
 std::string clock(int64_t ms) {
@@ -124,14 +161,15 @@ size_t lastStatusWidth = 0;
 void show_status(const std::string& title, XmSong* song, const XmSongLength& length, bool paused) {
   const int32_t heard = xm_get_time(song);
   const int groups = std::min<int>(song->channelCount, meterGroups);
-  const uint32_t levels = heard_levels(heard);
+  int32_t offsetMs = 0;
+  const uint32_t levels = heard_levels(heard, &offsetMs);
   static const char shades[] = " .:-=+*#%@";
   std::string meter;
   for (int g = 0; g < groups; ++g) meter.push_back(shades[((levels >> (4 * g)) & 15) * 9 / 15]);
   char position[48];
   std::snprintf(position, sizeof position, "%3d/%d %02d", xm_get_order(song), song->songLength, xm_get_row(song));
   std::string line = title.empty() ? "(untitled)" : title;
-  line += "  " + std::string(position) + "  " + clock(heard) + " / " + clock(length.frames * 1000 / mixRate) +
+  line += "  " + std::string(position) + "  " + clock(std::max(heard + offsetMs, 0)) + " / " + clock(length.frames * 1000 / mixRate) +
           "  [" + meter + "]" + (paused ? "  paused" : "");
   const size_t width = line.size();
   if (line.size() < lastStatusWidth) line.append(lastStatusWidth - line.size(), ' ');
@@ -148,6 +186,7 @@ Outcome play(const char* path, XmSong* song, const std::string& title, const XmS
   playing.skip.store(0);
   playing.endMs.store(-1);
   for (auto& m : playing.meters) m.store(0);
+  playing.offsetMs = 0;
   playing.meterNext = 0;
   playing.states.clear();
   if (!xm_play(song)) {
@@ -225,6 +264,7 @@ int main(int argc, char** argv) {
     const std::string title = module_title(facts);
     const XmSongLength length = xm_song_length(song);
     std::printf("%s: %s\n", path, module_summary(facts, vxm_measure(facts, 1, -1)).c_str());
+    find_order_starts(facts);
     vxm_free(facts);
     std::fflush(stdout);
     const Outcome outcome = play(path, song, title, length, status);
