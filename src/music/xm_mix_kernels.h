@@ -39,13 +39,11 @@ struct MixKernels {
 extern const MixKernels mixScalarKernels;
 // The same loops, skipping silent voices: for processors without vectors.
 extern const MixKernels mixPortableKernels;
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
-#define VANTOR_MIX_X86 1
+// The build says which vector sets it compiles (cmake/MixKernels.cmake).
+#ifdef VANTOR_MIX_X86
 extern const MixKernels mixSse2Kernels;
 extern const MixKernels mixAvx2Kernels;
-#if defined(__x86_64__) || defined(_M_X64)
-// 64-bit builds only: the 32-bit intro is kept small, and AVX2 serves it.
-#define VANTOR_MIX_AVX512 1
+#ifdef VANTOR_MIX_AVX512
 extern const MixKernels mixAvx512Kernels;
 #endif
 // The wider sets convert with this one: the conversion is a small share.
