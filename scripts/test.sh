@@ -15,6 +15,8 @@ step "Installing packages"
 scripts/install-deps.sh test
 step "Checking the tools the tests need"
 scripts/check-test-prereqs.sh tools
+step "Checking that the sources' includes follow the layers"
+scripts/check-layers.py
 
 # The fuzz build (clang) comes first among the Linux builds: the unit tests
 # include a bounded fuzzing run when it exists.
