@@ -1,5 +1,22 @@
 // The portable backend: SDL2 in place of the Win32 window manager, WGL, GDI
 // and the multimedia timer.
+//
+// Implements:
+// - the question and the failure message as SDL message boxes, which
+//   SIGINT and SIGTERM end at once; without a display (SDL fell back to a
+//   driver that shows nothing) one line on standard error and a failed start;
+// - executable_folder from SDL's base path;
+// - the window with an OpenGL context, full screen as a desktop-sized
+//   window (the display mode is never changed), Escape and close as the quit
+//   event, the screen saver held off;
+// - the loading screen drawn with OpenGL and the system's Arial or a face
+//   with its metrics, through fontconfig (sdl_loading_screen.cpp);
+// - milliseconds from SDL's ticks, the desktop from display 0, entry points
+//   checked against the context's version and extensions (sdl_rules.cpp);
+// - the wave device over SDL audio (sdl_wave.cpp), threads from the standard
+//   library (../std_thread.cpp).
+// Leaves out: module_instance (null: there is no module handle), and
+// wave_written is empty, as SDL's callback reads the buffer in place.
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
 

@@ -1,5 +1,21 @@
 // The Windows backend: Win32 window and messages, WGL, the GDI loading
 // screen and the multimedia timer.
+//
+// Implements the whole seam, as the intro was first written for it:
+// - the question and the failure message as message boxes;
+// - module_instance as the executable's module handle, executable_folder
+//   from its file name;
+// - the window with a WGL context, full screen by changing the display mode
+//   to the desktop's size at 32 bits (restored on close), Escape and close
+//   as the quit message, no screen saver or monitor power-off while it runs;
+// - the loading screen painted with GDI straight onto the window;
+// - milliseconds from timeGetTime, the desktop from the system metrics,
+//   entry points from wglGetProcAddress;
+// - the wave device over WinMM (win32_wave.cpp), threads and sleep from the
+//   kernel (win32_thread.cpp), the process entry (win32_startup.cpp) and its
+//   own operator new (win32_memory.cpp), for the lean executable.
+// Leaves out: nothing; wave_written is empty, as a device that plays the
+// buffer in place needs no copy of it.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
