@@ -1,5 +1,6 @@
 #include "tool_cli.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
