@@ -42,6 +42,8 @@ SIX_HOURS = "21600"
 #         stop=RE  end the program once a line of standard error matches
 #         signal=S send S once the status line shows; the terminal must be
 #                  restored afterwards
+#         keys=K   type K once the status line shows, wait for the status
+#                  line to match screen=RE, then type q
 #         out=RE   standard output must match
 #         wine     also a case for the Windows build
 XM_RENDER = [
@@ -107,6 +109,9 @@ XM_PLAY = [
     (["missing.xm"], [], 1, "xm-play: missing.xm: cannot open: No such file or directory", [], {}),
     (["s.xm"], ["s.xm"], 130, None, ["s.xm"], dict(signal=signal.SIGINT)),
     (["s.xm"], ["s.xm"], 143, None, ["s.xm"], dict(signal=signal.SIGTERM)),
+    # Right skips four orders; the clock then shows the song's position,
+    # about half a minute into 2.xm, not the seconds played.
+    (["s.xm"], ["s.xm"], 0, None, ["s.xm"], dict(keys="\x1b[C", screen=r" 4/10 \d\d  0:[2-4]\d / ")),
 ]
 
 VANTOR_CAPTURE = [
@@ -218,8 +223,8 @@ def run_case(program, command, args, extras, folder, env):
         if limit is not None:
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
-    if "signal" in extras:
-        return run_on_terminal(command + args, extras["signal"], folder, env)
+    if "signal" in extras or "keys" in extras:
+        return run_on_terminal(command + args, extras, folder, env)
     stdout = subprocess.PIPE
     master = slave = None
     if extras.get("tty"):
@@ -250,24 +255,37 @@ def run_case(program, command, args, extras, folder, env):
     return p.returncode, out or "", err, []
 
 
-def run_on_terminal(command, sig, folder, env):
-    """Plays on a pseudo-terminal, sends `sig` once the status line runs, and
-    checks that the terminal's line mode and echo came back."""
+def run_on_terminal(command, extras, folder, env):
+    """Plays on a pseudo-terminal; once the status line runs, sends a signal or
+    types keys, and checks that the terminal's line mode and echo came back."""
     master, slave = pty.openpty()
     p = subprocess.Popen(command, cwd=folder, env=env, stdin=slave, stdout=slave, stderr=subprocess.PIPE,
                          start_new_session=True, text=True)
     screen = b""
-    until = time.time() + 20
-    while time.time() < until and b" / " not in screen:
-        if select.select([master], [], [], 0.2)[0]:
-            screen += os.read(master, 4096)
-    p.send_signal(sig)
+
+    def read_until(done, seconds):
+        nonlocal screen
+        until = time.time() + seconds
+        while time.time() < until and not done():
+            if select.select([master], [], [], 0.2)[0]:
+                screen += os.read(master, 4096)
+        return done()
+
+    problems = []
+    read_until(lambda: b" / " in screen, 20)
+    if "keys" in extras:
+        os.write(master, extras["keys"].encode())
+        status = lambda: screen.split(b"\r")[-1].decode(errors="replace")
+        if not read_until(lambda: re.search(extras["screen"], status()), 10):
+            problems.append(f"the status line shows {status()!r}, expected {extras['screen']!r}")
+        os.write(master, b"q")
+    else:
+        p.send_signal(extras["signal"])
     try:
         p.wait(timeout=10)
     except subprocess.TimeoutExpired:
         p.kill()
         p.wait()
-    problems = []
     mode = termios.tcgetattr(slave)[3]
     if not (mode & termios.ICANON and mode & termios.ECHO):
         problems.append("the terminal was left without line mode and echo")
@@ -306,6 +324,8 @@ def main():
         label = f"{program} {' '.join(args)}".strip()
         if "signal" in extras:
             label += f" ({extras['signal'].name})"
+        if "keys" in extras:
+            label += " (skip)"
         if extras.get("video") and subprocess.run(command + ["--video", "x.avi"], capture_output=True).returncode != 2:
             print(f"skip {label}: no video output in this build")
             continue
