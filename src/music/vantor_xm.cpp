@@ -386,7 +386,8 @@ int64_t vxm_length_ms(const vxm_song* s) {
 // Before the first frame is mixed, the song stands at its start.
 vxm_length vxm_measure(const vxm_song* s, int plays, int64_t capFrames) {
   if (!s) return vxm_length{0, 0, 0, 0};
-  const XmSongLength l = xm_song_length(s->song, plays, capFrames < 0 ? int64_t{XM_LENGTH_CAP_SECONDS} * s->rate * (plays > 1 ? plays : 1) : capFrames);
+  if (capFrames < 0) capFrames = int64_t{XM_LENGTH_CAP_SECONDS} * s->rate * (plays > 1 ? plays : 1);
+  const XmSongLength l = xm_song_length(s->song, plays, capFrames);
   return vxm_length{l.frames, l.endOrder, l.endRow, l.ended ? 1 : 0};
 }
 

@@ -113,8 +113,9 @@ bool OutputFile::start(const std::string& path, const std::vector<std::string>& 
   const std::string folder = target.parent_path().string();
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    const std::string name = "." + target.filename().string() + "." + std::to_string(process_id()) + "." +
-                             std::to_string(serial++) + ".part";
+    // Built piece by piece: GCC 12 warns wrongly about '"." + temporary'.
+    std::string name = ".";
+    name += target.filename().string() + "." + std::to_string(process_id()) + "." + std::to_string(serial++) + ".part";
     writePath_ = (target.parent_path() / name).string();
     fd = open_new(writePath_);
     if (fd < 0 && errno != EEXIST) break;

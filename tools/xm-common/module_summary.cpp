@@ -43,7 +43,8 @@ std::string count(int n, const char* what) {
 }  // namespace
 
 std::string module_summary(const vxm_song* song, const vxm_length& length, int rate) {
-  return "\"" + module_title(song) + "\", " + count(vxm_channel_count(song), "channel") + ", " +
+  const std::string title = module_title(song);
+  return "\"" + title + "\", " + count(vxm_channel_count(song), "channel") + ", " +
          count(vxm_pattern_count(song), "pattern") + ", " + count(vxm_instrument_count(song), "instrument") + ", " +
          format_duration(length.frames, rate) + (length.ended ? "" : " (no end)") + ", " +
          (vxm_linear_frequencies(song) ? "linear" : "Amiga");
