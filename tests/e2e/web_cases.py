@@ -189,9 +189,10 @@ def starved_check(first, second, what):
     heard = (second["played"] - first["played"]) % 2**32 / BYTES_PER_SECOND
     seconds = second["t"] - first["t"]
     quanta = second["quanta"] - first["quanta"]
+    starved = second["starved"] - first["starved"]
     log(f"{what}: over {seconds:.1f} s the worklet played {heard:.2f} s in {quanta} render quanta,"
-        f" {second['starved']} starved in all")
-    check(second["starved"] == 0, f"{what}: the worklet had no samples for {second['starved']} render quanta")
+        f" {starved} of them starved ({second['starved']} since it started)")
+    check(starved == 0, f"{what}: the worklet had no samples for {starved} render quanta")
     check(0.7 * seconds < heard < 1.3 * seconds, f"{what}: {heard:.2f} s played in {seconds:.1f} s")
     check(quanta * 128 * 4 >= 0.7 * seconds * BYTES_PER_SECOND, f"{what}: only {quanta} render quanta processed")
 
@@ -240,6 +241,7 @@ def case_played(page, urls, work):
     end = timed_status(page)
     log(f"audio {end}")
     starved_check(start, end, "normal play")
+    check(end["starved"] == 0, f"the worklet had no samples for {end['starved']} render quanta since it started")
     check(end["state"] == "running" and end["playing"], f"the audio context is {end['state']}")
     check(end["checksum"] != start["checksum"], "the looping buffer was not refilled")
     heard = page.js("__vantorTap.read()")
@@ -328,12 +330,23 @@ def case_slow(page, urls, work):
         if following in (low, high):
             break
         rate = following
-    start = timed_status(page)
-    rates = frame_rates(page, 10)
-    end = timed_status(page)
+    # The scroller draws more letters as the text comes in: when the rate
+    # found falls well below 10 frames a second, ease the throttle and watch
+    # again. The music is judged at about 10 frames a second.
+    for _ in range(3):
+        start = timed_status(page)
+        rates = frame_rates(page, 10)
+        end = timed_status(page)
+        median = rates[len(rates) // 2]
+        log(f"frames per second while watched, throttled {rate} times: {rates}")
+        if median >= 6 or rate <= 2:
+            break
+        log(f"{end['starved'] - start['starved']} render quanta starved at {median} fps; easing the throttle")
+        rate = max(2, rate * 3 // 4)
+        page.throttle(rate)
+        time.sleep(1)
     page.throttle(1)
-    log(f"frames per second while watched, throttled {rate} times: {rates}")
-    check(rates[len(rates) // 2] <= 12, f"the intro drew {rates[len(rates) // 2]} fps, not about 10")
+    check(median <= 12, f"the intro drew {median} fps, not about 10")
     starved_check(start, end, f"drawing at {rates[0]}-{rates[-1]} fps")
     end_with_escape(page)
 
@@ -391,7 +404,7 @@ def main():
     if len(sys.argv) < 4 or sys.argv[2] not in ALL:
         print(__doc__, file=sys.stderr)
         return 2
-    web, engine, scratch, wanted = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+    web, engine, scratch, wanted = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3]), sys.argv[4:]
     unknown = set(wanted) - {c[0] for c in CASES}
     if unknown:
         print(f"unknown case(s) {' '.join(sorted(unknown))}", file=sys.stderr)

@@ -108,7 +108,7 @@ class Desktop:
     """Xvfb and a PulseAudio with one null sink, private to this run."""
 
     def __init__(self, scratch):
-        self.dir = tempfile.mkdtemp(prefix="desktop-", dir=scratch)
+        self.dir = tempfile.mkdtemp(prefix="desktop-", dir=os.path.abspath(scratch))
         self.procs = []
         self.env = dict(os.environ)
 
