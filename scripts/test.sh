@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset the tests need and runs all
-# tests: unit, sanitizer, end-to-end (Xvfb, Wine, and the web page in Chromium, Firefox and WebKit) and a
-# bounded fuzz run.
+# tests: unit, sanitizer, end-to-end (Xvfb, Wine, and the web page in
+# Chromium, Firefox and WebKit) and a bounded fuzz run.
 # Packages come from scripts/install-deps.sh; the module corpus from
 # scripts/fetch-xm-corpus.sh (its tests skip when it cannot be had).
 set -euo pipefail
