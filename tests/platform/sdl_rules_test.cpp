@@ -7,14 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "shell/gl_entry_points.h"
 
 using sdl_rules::FontCandidate;
-
-// The name list comes with the shell's loader, which resolves through the
-// platform; these tests resolve nothing.
-void* platform::gl_proc_address(const char*) { return nullptr; }
 
 namespace {
 
