@@ -13,7 +13,8 @@ exe="$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")"  # it runs in other fo
 command -v setsid >/dev/null || e2e_skip "setsid (util-linux) is not installed"
 
 # name | environment | folder | when | action | status | standard error
-#   environment: VAR=value sets a variable, -VAR unsets it
+#   environment: VAR=value sets a variable, -VAR unsets it (without
+#     XDG_RUNTIME_DIR, Wayland's default socket cannot be found either)
 #   folder: scratch (a fresh writable folder) or a path
 #   when: start, or question (once the question is shown)
 #   action: wait, or the signal sent to the intro
@@ -22,7 +23,7 @@ command -v setsid >/dev/null || e2e_skip "setsid (util-linux) is not installed"
 #     or "empty"
 no_server=":$(for n in $(seq 900 999); do [ -e "/tmp/.X11-unix/X$n" ] || { echo "$n"; break; }; done)"
 cases=(
-  "nodisplay | -DISPLAY -WAYLAND_DISPLAY | scratch | start    | wait | nonzero | ^vantor: no display to show the intro on \(DISPLAY is not set, WAYLAND_DISPLAY is not set\)$"
+  "nodisplay | -DISPLAY -WAYLAND_DISPLAY -XDG_RUNTIME_DIR | scratch | start | wait | nonzero | ^vantor: no display to show the intro on \(DISPLAY is not set, WAYLAND_DISPLAY is not set\)$"
   "noserver  | SDL_VIDEODRIVER=x11 DISPLAY=$no_server | scratch | start | wait | nonzero | no sjades"
   "nolog     |                         | /proc   | start    | wait | nonzero | empty"
   "sigint    |                         | scratch | question | INT  | 130     | empty"
