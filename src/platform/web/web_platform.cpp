@@ -8,6 +8,26 @@
 // Each of these also lets the music's output loop run (web_thread.cpp): the
 // page has one thread, so that works on any static host.
 // The page's own code lives in web_page.js; the functions below only call it.
+//
+// Implements:
+// - the question and the failure message as boxes in the page;
+// - executable_folder as the root of the in-memory file system, where the
+//   page puts the 2.xm it fetched from beside itself;
+// - the window as a canvas with a WebGL context: 840 x 525 centred on the
+//   page, or the whole page once the browser has granted full screen (no
+//   display mode is changed); Escape, or leaving full screen, as the quit
+//   request; the caption as the tab's title;
+// - the loading screen on a 2D canvas laid over the GL one;
+// - milliseconds from the page's clock, the desktop as the screen's size;
+// - the wave device over an audio worklet (web_wave.cpp), the one thread as
+//   a fiber on the page's thread (web_thread.cpp).
+// Leaves out:
+// - module_instance: null, as everywhere off Windows;
+// - OpenGL entry points that WebGL lacks: each resolves to a stub that stops
+//   the program with a word on the console, should the core ever call one
+//   (it never does), so the start-up check passes;
+// - wave_pause and raise_thread_priority: empty (one thread, nothing to
+//   raise; the intro never pauses its music).
 #include <emscripten.h>
 #include <emscripten/html5.h>
 #include <webgl/webgl1.h>
