@@ -48,6 +48,8 @@ void note(const std::string& text) { std::fprintf(stderr, "%s: %s\n", programNam
 
 std::string os_reason(int error) { return std::strerror(error); }
 
+namespace {
+
 bool help_or_version(int argc, char** argv, const char* usageText, std::string* text) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--") == 0) break;
@@ -61,6 +63,22 @@ bool help_or_version(int argc, char** argv, const char* usageText, std::string* 
     }
   }
   return false;
+}
+
+}  // namespace
+
+int start(const char* name, int argc, char** argv, const char* usageText) {
+  set_program(name);
+  std::string text;
+  if (help_or_version(argc, argv, usageText, &text)) {
+    std::fputs(text.c_str(), stdout);
+    return 0;
+  }
+  if (argc == 1) {
+    std::fputs(usageText, stderr);
+    return 2;
+  }
+  return -1;
 }
 
 bool Args::next() {

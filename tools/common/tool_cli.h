@@ -23,9 +23,11 @@ void note(const std::string& text);
 // The operating system's reason for errno value `error`.
 std::string os_reason(int error);
 
-// "--help" or "--version" anywhere before a lone "--": the text for standard
-// output and true, so main prints it and exits 0.
-bool help_or_version(int argc, char** argv, const char* usageText, std::string* text);
+// What every tool does first: names itself for the messages, answers
+// "--help" or "--version" (anywhere before a lone "--") on standard output
+// with status 0, and, run without arguments, shows its usage on standard
+// error with status 2. Returns that status, or -1 when main goes on.
+int start(const char* name, int argc, char** argv, const char* usageText);
 
 // Reads the arguments one at a time; an option's value comes after '=' in
 // the same argument or as the next argument.

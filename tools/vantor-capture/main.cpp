@@ -195,16 +195,7 @@ void writeTrace(std::FILE* f, int frame, const IntroCapture& capture, const std:
 }  // namespace
 
 int main(int argc, char** argv) {
-  cli::set_program("vantor-capture");
-  std::string text;
-  if (cli::help_or_version(argc, argv, kUsage, &text)) {
-    std::fputs(text.c_str(), stdout);
-    return 0;
-  }
-  if (argc == 1) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (const int status = cli::start("vantor-capture", argc, argv, kUsage); status >= 0) return status;
   Options o;
   if (const int status = parseArguments(argc, argv, o)) return status;
   write_errors_not_signals();

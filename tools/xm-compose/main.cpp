@@ -22,16 +22,7 @@ const char usageText[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  cli::set_program("xm-compose");
-  std::string text;
-  if (cli::help_or_version(argc, argv, usageText, &text)) {
-    std::fputs(text.c_str(), stdout);
-    return 0;
-  }
-  if (argc == 1) {
-    std::fputs(usageText, stderr);
-    return 2;
-  }
+  if (const int status = cli::start("xm-compose", argc, argv, usageText); status >= 0) return status;
   cli::Args args(argc, argv);
   std::string path;
   while (args.next()) {

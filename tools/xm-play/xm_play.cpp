@@ -228,16 +228,7 @@ Outcome play(const char* path, XmSong* song, const std::string& title, const XmS
 }  // namespace
 
 int main(int argc, char** argv) {
-  cli::set_program("xm-play");
-  std::string text;
-  if (cli::help_or_version(argc, argv, usageText, &text)) {
-    std::fputs(text.c_str(), stdout);
-    return 0;
-  }
-  if (argc == 1) {
-    std::fputs(usageText, stderr);
-    return 2;
-  }
+  if (const int status = cli::start("xm-play", argc, argv, usageText); status >= 0) return status;
   std::vector<std::string> files;
   cli::Args args(argc, argv);
   while (args.next()) {

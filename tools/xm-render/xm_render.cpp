@@ -141,16 +141,7 @@ void fade(int16_t* pcm, int64_t first, uint32_t frames, int64_t total, int64_t f
 }  // namespace
 
 int main(int argc, char** argv) {
-  cli::set_program("xm-render");
-  std::string text;
-  if (cli::help_or_version(argc, argv, usageText, &text)) {
-    std::fputs(text.c_str(), stdout);
-    return 0;
-  }
-  if (argc == 1) {
-    std::fputs(usageText, stderr);
-    return 2;
-  }
+  if (const int status = cli::start("xm-render", argc, argv, usageText); status >= 0) return status;
   std::vector<std::string> inputs;
   std::string out;
   double seconds = 0.0, fadeSeconds = 0.0;

@@ -145,16 +145,7 @@ bool soak(const char* path, double hours) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  cli::set_program("xm-soak");
-  std::string text;
-  if (cli::help_or_version(argc, argv, usageText, &text)) {
-    std::fputs(text.c_str(), stdout);
-    return 0;
-  }
-  if (argc == 1) {
-    std::fputs(usageText, stderr);
-    return 2;
-  }
+  if (const int status = cli::start("xm-soak", argc, argv, usageText); status >= 0) return status;
   double hours = 24.0;
   std::vector<std::string> files;
   cli::Args args(argc, argv);
