@@ -24,7 +24,7 @@
 #include "music/xm_file.h"
 #include "music/xm_loader.h"
 #include "music/xm_types.h"
-#include "module_summary.h"
+#include "output_file.h"
 #include "tool_cli.h"
 
 namespace {
@@ -88,11 +88,15 @@ const char usageText[] =
     "  --help, --version\n";
 
 bool soak(const char* path, double hours) {
-  vxm_song* checked = load_module(path);
-  vxm_free(checked);
-  XmSong* song = checked ? xm_load(path, nullptr) : nullptr;
+  // The player's own song: the soak looks at its voices and block stamps.
+  const std::string unreadable = unreadable_input(path);
+  if (!unreadable.empty()) {
+    cli::fail(path, unreadable);
+    return false;
+  }
+  XmSong* song = xm_load(path, nullptr);
   if (!song) {
-    if (checked) cli::fail(path, xm_last_error());
+    cli::fail(path, xm_last_error());
     return false;
   }
   const auto samples = song_samples(song);
