@@ -34,6 +34,7 @@ struct vxm_song {
   int64_t endFrame = -1;  // where the last play ends; -1 for ever
   int playCount = 1;
   int32_t startOrder = 0;
+  bool endKnown = false;  // endFrame is for this play count and start
   uint32_t muted = 0;  // bit per channel
   vxm_row_callback onRow = nullptr;
   void* onRowUser = nullptr;
@@ -87,14 +88,18 @@ const XmFileCallbacks memoryCallbacks{memory_open, memory_close, memory_read, me
 void compute_end(vxm_song* s) {
   if (s->playCount <= 0) {
     s->endFrame = -1;
+    s->endKnown = true;
     return;
   }
   const int64_t cap = int64_t{XM_LENGTH_CAP_SECONDS} * s->rate * s->playCount;
   s->endFrame = xm_song_length(s->song, s->playCount, cap, s->startOrder).frames;
+  s->endKnown = true;
 }
 
 // The song from its start (or from order position `order`), nothing mixed.
 bool restart(vxm_song* s, int32_t order) {
+  // The length scan runs only when where the plays end can have changed.
+  if (order != s->startOrder) s->endKnown = false;
   s->startOrder = order;
   if (!mix_output_init(&s->output, s->song)) return false;
   xm_start_song(s->song);
@@ -106,7 +111,7 @@ bool restart(vxm_song* s, int32_t order) {
   s->blockUsed = 0;
   s->tickCount = 0;
   s->frames = 0;
-  compute_end(s);
+  if (!s->endKnown) compute_end(s);
   return true;
 }
 

@@ -19,6 +19,7 @@ bool mix_output_init(MixOutput* out, XmSong* song) {
   mix_output_release(out);
   const int32_t rate = song ? xm_song_rate(song) : mixRate;
   if (!song || song->rate <= 0) mix_set_rate();
+  if (song) song->mix = xm_mix_rate(rate);
   out->blockFrames = mix_block_frames(rate);
   out->bufferFrames = mix_buffer_frames(rate, XM_BUFFER_MS);
   out->blockCount = out->bufferFrames / out->blockFrames;
@@ -61,8 +62,6 @@ void mix_fill_block(MixOutput* out) {
   float* mix = out->mixBuffer + static_cast<int64_t>(b) * blockFrames * 2;
   std::memset(mix, 0, sizeof(float) * 2 * static_cast<size_t>(blockFrames));
 
-  // A song started before its rate was known gets the constants now.
-  if (song->mix.rate != xm_song_rate(song)) song->mix = xm_mix_rate(xm_song_rate(song));
   MixVoice* const voices = xm_voices(song);
   int32_t left = song->tickSamplesLeft;
   int32_t done = 0;

@@ -33,8 +33,9 @@ constexpr int32_t XM_BUFFER_MS = 1000;
 int32_t mix_block_frames(int32_t rate);                   // 884 at 44100
 int32_t mix_buffer_frames(int32_t rate, int32_t bufferMs); // 88400 at 44100
 
-// Allocates the zeroed stamps, mix buffer and PCM buffer for mixRate and
-// XM_BUFFER_MS, sets song, fillBlock = 0. `out` must be zero-initialised
+// Allocates the zeroed stamps, mix buffer and PCM buffer for the song's
+// rate and XM_BUFFER_MS, sets the song's mixer constants (and, for a song at
+// mixRate, the process-wide ones), sets song, fillBlock = 0. `out` must be zero-initialised
 // (MixOutput out{}) or released before; a previous allocation is released. Returns false (with everything
 // released) when memory runs out. Start the song (xm_start_song) before the
 // first mix_fill_block.

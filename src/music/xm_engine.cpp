@@ -803,7 +803,6 @@ void xm_tick(XmSong* song) {
 }
 
 void xm_start_song(XmSong* song) {
-  song->mix = xm_mix_rate(xm_song_rate(song));
   if (song->rate <= 0) mix_set_rate();
   MixVoice* const voices = xm_voices(song);
   XmChannel* const channels = xm_channels(song);

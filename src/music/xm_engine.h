@@ -17,9 +17,8 @@ void xm_tick(XmSong* song);
 // tickSamplesLeft keep their length. Tempos below 1 count as 1.
 void xm_set_bpm(XmSong* song, int32_t bpm);
 
-// Starts `song` from its beginning on its tables: sets the mixer's rate
-// constants (the song's and, for a song at mixRate, the process-wide ones),
-// zeroes all voices (each gets its index and a step
+// Starts `song` from its beginning on its tables: sets the process-wide
+// rate constants for a song at mixRate, zeroes all voices (each gets its index and a step
 // of 1), resets the song position, speed, tempo, global volume and time, and
 // zeroes channels 0..channelCount-1 pointing channel i at voice i.
 // Run it before the first block is mixed; nothing may be mixing meanwhile.

@@ -128,7 +128,7 @@ struct XmSong {
   XmTickHandler tickHandler;    // xm_tick once loaded
   XmSampleLoader sampleLoader;  // or null
   // Where it plays: null tables mean the process-wide ones, a rate of 0 the
-  // process-wide mixRate. `mix` is set from the rate when the song starts.
+  // process-wide mixRate. `mix` is set from the rate by mix_output_init.
   XmChannel* channelTable;  // XM_CHANNELS records
   MixVoice* voiceTable;     // XM_VOICES records
   int32_t rate;
