@@ -255,6 +255,26 @@ def run_case(program, command, args, extras, folder, env):
     return p.returncode, out or "", err, []
 
 
+def threads_of(pid):
+    """What a hung process's threads wait in, and its signal masks, so that a
+    rare hang can be told apart from a lost signal."""
+    def read(path):
+        try:
+            with open(path) as f:
+                return f.read().strip()
+        except OSError:
+            return "?"
+    masks = [line for line in read(f"/proc/{pid}/status").splitlines()
+             if line.split(":")[0] in ("SigPnd", "ShdPnd", "SigBlk", "SigIgn", "SigCgt")]
+    threads = []
+    for tid in sorted(os.listdir(f"/proc/{pid}/task")) if os.path.isdir(f"/proc/{pid}/task") else []:
+        task = f"/proc/{pid}/task/{tid}"
+        state = (read(f"{task}/stat").rsplit(")", 1)[-1].split() or ["?"])[0]
+        blocked = [line for line in read(f"{task}/status").splitlines() if line.startswith(("SigPnd", "SigBlk"))]
+        threads.append(f"{read(task + '/comm')} {state} in {read(task + '/wchan')} {' '.join(blocked)}")
+    return "; ".join(masks + threads).replace("\t", " ")
+
+
 def run_on_terminal(command, extras, folder, env):
     """Plays on a pseudo-terminal; once the status line runs, sends a signal or
     types keys, and checks that the terminal's line mode and echo came back."""
@@ -284,6 +304,7 @@ def run_on_terminal(command, extras, folder, env):
     try:
         p.wait(timeout=10)
     except subprocess.TimeoutExpired:
+        problems.append("still running 10 s later; " + threads_of(p.pid))
         p.kill()
         p.wait()
     mode = termios.tcgetattr(slave)[3]

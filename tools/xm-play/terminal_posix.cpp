@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,13 +12,27 @@ namespace {
 termios saved;
 bool raw = false;
 volatile std::sig_atomic_t interrupted = 0;
+// Ctrl-C and SIGTERM stay blocked everywhere except inside this thread's
+// waits for keys (waitMask), so that they always reach the loop that acts
+// on them, at once, whatever the output and audio threads are doing.
+sigset_t openMask;
+sigset_t waitMask;
+bool masked = false;
 
 void on_signal(int signal) { interrupted = signal; }
 
+// Waits up to `timeoutMs` for standard input (none: just waits); false on
+// timeout or interruption.
+bool wait_for_input(int timeoutMs, bool input) {
+  pollfd p{STDIN_FILENO, POLLIN, 0};
+  const timespec t{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
+  const int n = ppoll(input ? &p : nullptr, input ? 1 : 0, &t, masked ? &waitMask : nullptr);
+  return n > 0 && (p.revents & POLLIN);
+}
+
 // Bytes that have arrived within `timeoutMs`, or 0.
 int read_byte(int timeoutMs, unsigned char* byte) {
-  pollfd p{STDIN_FILENO, POLLIN, 0};
-  if (poll(&p, 1, timeoutMs) <= 0 || !(p.revents & POLLIN)) return 0;
+  if (!wait_for_input(timeoutMs, true)) return 0;
   return read(STDIN_FILENO, byte, 1) == 1 ? 1 : 0;
 }
 
@@ -29,6 +44,15 @@ void terminal_open() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // Before the music starts its threads, which inherit the block.
+  sigset_t ours;
+  sigemptyset(&ours);
+  sigaddset(&ours, SIGINT);
+  sigaddset(&ours, SIGTERM);
+  masked = pthread_sigmask(SIG_BLOCK, &ours, &openMask) == 0;
+  waitMask = openMask;
+  sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGTERM);
   if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) return;
   termios t = saved;
   // Keys one at a time, not echoed; Ctrl-C still interrupts.
@@ -41,13 +65,16 @@ void terminal_open() {
 void terminal_close() {
   if (raw) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
   raw = false;
+  // A signal that came while no key was awaited is taken now.
+  if (masked) pthread_sigmask(SIG_SETMASK, &openMask, nullptr);
+  masked = false;
 }
 
 Key terminal_key(int timeoutMs) {
   if (interrupted) return Key::quit;
   if (!raw) {
     // Nothing to read keys from: just wait.
-    poll(nullptr, 0, timeoutMs);
+    wait_for_input(timeoutMs, false);
     return interrupted ? Key::quit : Key::none;
   }
   unsigned char c = 0;
