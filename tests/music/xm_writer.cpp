@@ -54,87 +54,64 @@ void ModuleDef::set(int p, int row, int channel, XmCell c) {
 }
 
 std::vector<uint8_t> build(const ModuleDef& def) {
-  xmwrite::Bytes o;
-  xmwrite::Header h;
-  h.name = "test module";
-  h.tracker = "vantor tests";
-  h.songLength = static_cast<unsigned>(def.songLength >= 0 ? def.songLength : static_cast<int>(def.orders.size()));
-  h.restart = static_cast<unsigned>(def.restart);
-  h.channels = static_cast<unsigned>(def.channels);
-  h.patterns = static_cast<unsigned>(def.patternCountOverride >= 0 ? def.patternCountOverride
-                                                                    : static_cast<int>(def.patterns.size()));
-  h.instruments = static_cast<unsigned>(def.instrumentCountOverride >= 0 ? def.instrumentCountOverride
-                                                                          : static_cast<int>(def.instruments.size()));
-  h.linear = def.linear;
-  h.speed = static_cast<unsigned>(def.speed);
-  h.bpm = static_cast<unsigned>(def.bpm);
-  h.orders = def.orders;
-  xmwrite::put_header(o, h);
-
+  xmwrite::Module m;
+  m.name = "test module";
+  m.tracker = "vantor tests";
+  m.textPad = '\0';
+  m.channels = def.channels;
+  m.linearFrequencies = def.linear;
+  m.speed = def.speed;
+  m.bpm = def.bpm;
+  m.restartPosition = def.restart;
+  m.orders = def.orders;
+  m.songLength = def.songLength;
+  m.patternCount = def.patternCountOverride;
+  m.instrumentCount = def.instrumentCountOverride;
   for (const PatternDef& p : def.patterns) {
-    xmwrite::Bytes packed;
-    if (p.rawPacked) {
-      packed.out = p.packed;
-    } else if (!p.cells.empty()) {
-      const size_t count = static_cast<size_t>(p.rows) * static_cast<size_t>(def.channels);
-      for (size_t i = 0; i < count; ++i) {
-        const XmCell c = i < p.cells.size() ? p.cells[i] : XmCell{};
-        xmwrite::put_packed_cell(packed, c.note, c.instrument, c.volume, c.effect, c.param);
-      }
-    }
-    xmwrite::put_pattern(o, static_cast<unsigned>(p.rows), packed.out);
+    xmwrite::Pattern& to = m.patterns.emplace_back();
+    to.rows = p.rows;
+    to.channels = def.channels;
+    for (const XmCell& c : p.cells) to.cells.push_back({c.note, c.instrument, c.volume, c.effect, c.param});
+    if (p.rawPacked) to.packed = p.packed;
   }
-
   for (const InstrumentDef& ins : def.instruments) {
-    const bool any = !ins.samples.empty();
-    xmwrite::Instrument header;
-    header.headerSize = static_cast<uint32_t>(ins.headerSize >= 0 ? ins.headerSize : (any ? 263 : 29));
-    header.name = "instrument";
-    header.sampleCount = static_cast<unsigned>(ins.samples.size());
-    std::copy(std::begin(ins.keymap), std::end(ins.keymap), header.keymap);
-    const std::pair<const EnvelopeDef*, xmwrite::Envelope*> envelopes[] = {{&ins.volume, &header.volume},
-                                                                           {&ins.panning, &header.panning}};
-    for (const auto& [from, to] : envelopes) {
-      to->points = from->points;
-      to->pointCount = static_cast<unsigned>(from->pointCount >= 0 ? from->pointCount
-                                                                    : static_cast<int>(from->points.size()));
-      to->sustain = from->sustain;
-      to->loopStart = from->loopStart;
-      to->loopEnd = from->loopEnd;
-      to->type = from->type;
+    xmwrite::Instrument& to = m.instruments.emplace_back();
+    to.name = "instrument";
+    to.headerSize = ins.headerSize;
+    std::copy(std::begin(ins.keymap), std::end(ins.keymap), to.keymap);
+    const std::pair<const EnvelopeDef*, xmwrite::Envelope*> envelopes[] = {{&ins.volume, &to.volume},
+                                                                           {&ins.panning, &to.panning}};
+    for (const auto& [from, env] : envelopes) {
+      for (const auto& [tick, value] : from->points) env->points.push_back({tick, value});
+      env->pointCount = from->pointCount;
+      env->type = from->type;
+      env->sustainPoint = from->sustain;
+      env->loopStart = from->loopStart;
+      env->loopEnd = from->loopEnd;
     }
-    header.vibratoType = ins.vibratoType;
-    header.vibratoSweep = ins.vibratoSweep;
-    header.vibratoDepth = ins.vibratoDepth;
-    header.vibratoRate = ins.vibratoRate;
-    header.fadeout = ins.fadeout;
-    xmwrite::put_instrument_header(o, header);
+    to.vibratoType = ins.vibratoType;
+    to.vibratoSweep = ins.vibratoSweep;
+    to.vibratoDepth = ins.vibratoDepth;
+    to.vibratoRate = ins.vibratoRate;
+    to.fadeout = ins.fadeout;
     for (const SampleDef& s : ins.samples) {
-      const uint32_t unit = s.sixteenBit ? 2 : 1;
-      xmwrite::SampleHeader sh;
-      sh.lengthBytes =
-          static_cast<uint32_t>(s.lengthBytes >= 0 ? s.lengthBytes : static_cast<int64_t>(s.frames.size() * unit));
-      sh.loopStartBytes = static_cast<uint32_t>(s.loopStartBytes >= 0 ? s.loopStartBytes : s.loopStart * unit);
-      sh.loopLengthBytes = static_cast<uint32_t>(s.loopLengthBytes >= 0 ? s.loopLengthBytes : s.loopLength * unit);
-      sh.volume = s.volume;
-      sh.finetune = s.finetune;
-      sh.type = static_cast<uint8_t>(s.type | (s.sixteenBit ? 16 : 0));
-      sh.panning = s.panning;
-      sh.relativeNote = s.relativeNote;
-      sh.name = "sample";
-      xmwrite::put_sample_header(o, sh);
-    }
-    for (const SampleDef& s : ins.samples) {
-      if (s.sixteenBit) {
-        xmwrite::put_sample_data(o, s.frames, false);
-      } else {
-        std::vector<int16_t> bytes;
-        for (int16_t v : s.frames) bytes.push_back(static_cast<int8_t>(v >> 8));
-        xmwrite::put_sample_data(o, bytes, true);
-      }
+      xmwrite::Sample& sample = to.samples.emplace_back();
+      sample.name = "sample";
+      sample.eightBit = !s.sixteenBit;
+      for (int16_t v : s.frames) sample.frames.push_back(s.sixteenBit ? v : static_cast<int8_t>(v >> 8));
+      sample.loop = static_cast<xmwrite::Loop>(s.type);
+      sample.loopStart = s.loopStart;
+      sample.loopLength = s.loopLength;
+      sample.volume = s.volume;
+      sample.finetune = s.finetune;
+      sample.panning = s.panning;
+      sample.relativeNote = s.relativeNote;
+      sample.lengthBytes = s.lengthBytes;
+      sample.loopStartBytes = s.loopStartBytes;
+      sample.loopLengthBytes = s.loopLengthBytes;
     }
   }
-  return o.out;
+  return xmwrite::write_unchecked(m);
 }
 
 SampleDef ramp_sample(bool noLoop) {

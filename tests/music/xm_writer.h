@@ -1,5 +1,7 @@
 // Builds XM module files in memory so each test states its module in a few
-// lines, and serves them to the player through the file callbacks.
+// lines, and serves them to the player through the file callbacks. The bytes
+// come from the project's module writer (xm_write.h); these records add the
+// damage tests need (counts, sizes and packed data as stored).
 #pragma once
 
 #include <cstdint>

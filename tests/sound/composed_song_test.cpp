@@ -14,7 +14,6 @@
 #include "music/xm_engine.h"
 #include "music/xm_loader.h"
 #include "score.h"
-#include "xm_writer.h"
 
 namespace {
 

@@ -13,7 +13,6 @@
 #include "music/xm_output.h"
 #include "score.h"
 #include "shell/intro_music.h"
-#include "xm_writer.h"
 
 namespace {
 
