@@ -10,7 +10,6 @@ endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(vxm_version ${PROJECT_VERSION}.0)
 get_target_property(vxm_sources vantor_music SOURCES)
 # The intro's glue (its "2.xm", its wave device) is not the player's.
 list(FILTER vxm_sources EXCLUDE REGEX "^music")
@@ -20,7 +19,7 @@ add_library(vantor_xm_static STATIC ${vxm_sources})
 if(NOT WIN32)
   add_library(vantor_xm_shared SHARED ${vxm_sources})
   list(APPEND vxm_targets vantor_xm_shared)
-  set_target_properties(vantor_xm_shared PROPERTIES VERSION ${vxm_version} SOVERSION ${PROJECT_VERSION_MAJOR})
+  set_target_properties(vantor_xm_shared PROPERTIES VERSION ${vxm_version} SOVERSION ${VXM_VERSION_MAJOR})
   # Only the API: everything else stays inside, whatever the compiler makes.
   target_link_options(vantor_xm_shared PRIVATE
                       -Wl,--version-script=${CMAKE_CURRENT_SOURCE_DIR}/package/vantor_xm.map -Wl,--no-undefined)
@@ -34,9 +33,9 @@ foreach(target ${vxm_targets})
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON
     POSITION_INDEPENDENT_CODE ON
-    PUBLIC_HEADER vantor_xm.h)
-  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src
-                             INTERFACE $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
+    PUBLIC_HEADER "vantor_xm.h;${CMAKE_CURRENT_BINARY_DIR}/include/vantor_xm_version.h")
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_BINARY_DIR}/include
+                             INTERFACE "$<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR};${CMAKE_CURRENT_BINARY_DIR}/include>"
                                        $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   vantor_warnings(${target})
 endforeach()

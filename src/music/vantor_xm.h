@@ -28,12 +28,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#define VXM_VERSION_MAJOR 1
-#define VXM_VERSION_MINOR 0
-#define VXM_VERSION_PATCH 0
+/* VXM_VERSION_MAJOR, VXM_VERSION_MINOR, VXM_VERSION_PATCH and
+ * VXM_VERSION_STRING (such as "1.0.0"), written by the build. */
+#include "vantor_xm_version.h"
 /* One number that grows with every release: major * 10000 + minor * 100 + patch. */
 #define VXM_VERSION (VXM_VERSION_MAJOR * 10000 + VXM_VERSION_MINOR * 100 + VXM_VERSION_PATCH)
-#define VXM_VERSION_STRING "1.0.0"
 
 #if defined(_WIN32) && defined(VXM_SHARED_BUILD)
 #define VXM_API __declspec(dllexport)
