@@ -395,6 +395,14 @@ def as_user(name):
     return switch
 
 
+def runs_as(user, command):
+    """The program can be started by that user (its folders may be closed to them)."""
+    try:
+        return subprocess.run(command + ["--version"], preexec_fn=as_user(user), capture_output=True).returncode == 0
+    except OSError:
+        return False
+
+
 def output_open(pid, folder):
     """The program holds a file open in the folder that is not there by its
     name: a hidden temporary one, or one with no name yet."""
@@ -608,6 +616,9 @@ def main():
         if other_user and os.geteuid() != 0:
             print(f"skip {label}: needs root, to act as a second user")
             continue
+        if "user" in extras and not runs_as(extras["user"], command):
+            print(f"skip {label}: {extras['user']} cannot run {command[-1]}")
+            continue
         for sent in extras.get("kill", [None]):
             name = f"{number}" if sent is None else f"{number}-{sent.name}"
             problems = run_row(program, command, module, scratch, name, env,
@@ -642,7 +653,8 @@ def run_row(program, command, module, scratch, name, env, row, sent):
         code = inspect.getsource(attack) + "\nimport sys\nattack(sys.argv[1], sys.argv[2])\n"
         # The system's Python: the one running this may sit where nobody cannot reach.
         python = shutil.which("python3", path="/usr/bin:/bin") or sys.executable
-        attacker = subprocess.Popen([python, "-c", code, folder, victim], stdout=subprocess.PIPE,
+        # In the folder, so that no folder above it needs to be open to nobody.
+        attacker = subprocess.Popen([python, "-c", code, ".", victim], cwd=folder, stdout=subprocess.PIPE,
                                     preexec_fn=as_user("nobody"), text=True)
         attacker.stdout.readline()
     busy = socket.socket()
