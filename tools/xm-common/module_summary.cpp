@@ -17,14 +17,8 @@ vxm_song* load_module(const std::string& path, int rate) {
   return song;
 }
 
-std::string module_title(const vxm_song* song) {
-  std::string title;
-  for (const char* c = vxm_title(song); *c; ++c) {
-    // Titles come in any 8-bit code page; keep the line plain ASCII.
-    title.push_back(*c >= 0x20 && *c < 0x7F ? *c : '?');
-  }
-  return title;
-}
+// Titles come in any 8-bit code page; the line stays plain ASCII.
+std::string module_title(const vxm_song* song) { return cli::printable(vxm_title(song), true); }
 
 std::string format_duration(int64_t frames, int rate) {
   const int64_t seconds = (frames + rate / 2) / rate;

@@ -81,11 +81,12 @@ void check_voices(const std::set<const XmSample*>& samples, long long block, Fin
 
 const char usageText[] =
     "usage: xm-soak [--hours H] FILE.xm...\n"
-    "  plays each module for H hours (default 24, at most 500) through the\n"
+    "  plays each module for H hours (default 24; 0.001 to 500) through the\n"
     "  output thread's block filler, as fast as the machine allows, checking\n"
     "  every block; one summary line per module, exit status 1 when any check\n"
     "  failed or a module could not be loaded\n"
-    "  --help, --version\n";
+    "  --help, --version\n"
+    "  '--' ends the options, so '-- -a.xm' names the module -a.xm.\n";
 
 bool soak(const char* path, double hours) {
   // The player's own song: the soak looks at its voices and block stamps.
@@ -135,12 +136,12 @@ bool soak(const char* path, double hours) {
     check_voices(samples, k, f);
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::printf("%s: %.2f h of music in %.1f s (%.0fx real time), stamp time %d ms, peak %d, %lld samples at full "
-              "scale, %lld NaN, %lld bad time steps, %lld stray voices%s%s\n",
-              path, hours, seconds, hours * 3600.0 / (seconds > 0 ? seconds : 1), previousMs, f.peak,
-              f.clippedSamples, f.nonFinite, f.badTimeSteps, f.strayVoices, f.first.empty() ? "" : "; first: ",
-              f.first.c_str());
-  std::fflush(stdout);
+  cli::print("%s: %.2f h of music in %.1f s (%.0fx real time), stamp time %d ms, peak %d, %lld samples at full "
+             "scale, %lld NaN, %lld bad time steps, %lld stray voices%s%s\n",
+             cli::printable(path).c_str(), hours, seconds, hours * 3600.0 / (seconds > 0 ? seconds : 1), previousMs,
+             f.peak, f.clippedSamples, f.nonFinite, f.badTimeSteps, f.strayVoices, f.first.empty() ? "" : "; first: ",
+             f.first.c_str());
+  cli::flush();
   mix_output_release(&out);
   xm_release_song(song);
   return !f.failed();
@@ -159,8 +160,10 @@ int main(int argc, char** argv) {
       files.push_back(args.word());
     } else if (args.word() == "--hours") {
       if (!args.value(&value)) return 2;
-      if (!cli::parse_number(value, 0.0, 500.0, &hours, &reason)) return cli::usage_error("--hours", reason);
-      if (!(hours > 0.0)) return cli::usage_error("--hours", value + " is not above 0");
+      // Less than 3.6 seconds of music would check a handful of blocks or none.
+      if (!cli::parse_number(value, 0.001, 500.0, &hours, &reason, nullptr, "3.6 seconds")) {
+        return cli::usage_error("--hours", reason);
+      }
     } else {
       return cli::usage_error(args.word(), "unknown option");
     }
@@ -169,5 +172,5 @@ int main(int argc, char** argv) {
   music_use_stdio_files();
   bool ok = true;
   for (const std::string& file : files) ok = soak(file.c_str(), hours) && ok;
-  return ok ? 0 : 1;
+  return cli::finish(ok ? 0 : 1);
 }
