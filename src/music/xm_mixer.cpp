@@ -4,7 +4,6 @@
 #include <climits>
 #include <cmath>
 
-#include "music/xm_engine.h"
 #include "music/xm_mix_kernels.h"
 #include "music/xm_types.h"
 
@@ -15,10 +14,6 @@
 #include <cpuid.h>
 #endif
 #endif
-
-int32_t rampFrames = 128;
-float rampScale = 1.0f / 128.0f;
-float invMixRate = 1.0f / 44100.0f;
 
 namespace {
 
@@ -275,17 +270,6 @@ XmMixRate xm_mix_rate(int32_t rate) {
   if (r.rampFrames < 1) r.rampFrames = 1;
   r.rampScale = 1.0f / static_cast<float>(r.rampFrames);
   return r;
-}
-
-void mix_set_rate() {
-  const XmMixRate r = xm_mix_rate(mixRate);
-  invMixRate = r.invRate;
-  rampFrames = r.rampFrames;
-  rampScale = r.rampScale;
-}
-
-void mix_voices(float* buffer, int32_t frames) {
-  mix_voices(voices, XmMixRate{mixRate, invMixRate, rampFrames, rampScale}, buffer, frames);
 }
 
 void mix_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames) {

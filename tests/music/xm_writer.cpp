@@ -5,9 +5,11 @@
 #include <iterator>
 #include <map>
 
+#include "music/music.h"
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
 #include "music/xm_loader.h"
+#include "music/xm_player.h"
 #include "xm_write.h"
 
 namespace xmtest {
@@ -43,6 +45,8 @@ void mem_seek(void* h, int32_t offset, int32_t origin) {
   f->pos = static_cast<size_t>((origin == 1 ? static_cast<int64_t>(f->pos) : 0) + offset);
 }
 int32_t mem_tell(void* h) { return static_cast<int32_t>(static_cast<MemFile*>(h)->pos); }
+
+thread_local XmLoadError lastLoad{};
 
 }  // namespace
 
@@ -132,24 +136,43 @@ InstrumentDef one_sample_instrument(SampleDef sample) {
   return ins;
 }
 
-void install_memory_files() { xm_set_file_callbacks(mem_open, mem_close, mem_read, mem_seek, mem_tell); }
+const XmFileCallbacks* memory_files() {
+  static const XmFileCallbacks callbacks{mem_open, mem_close, mem_read, mem_seek, mem_tell};
+  return &callbacks;
+}
 
 void put_file(const std::string& name, std::vector<uint8_t> bytes) { files()[name] = std::move(bytes); }
 
+void PlayerDeleter::operator()(XmPlayer* p) const {
+  xm_player_release(p);
+  delete p;
+}
+
 SongPtr load_bytes(const std::vector<uint8_t>& bytes) {
-  install_memory_files();
-  put_file("module.xm", bytes);
-  return SongPtr(xm_load("module.xm", nullptr));
+  return SongPtr(xm_load_memory(bytes.data(), bytes.size(), nullptr, &lastLoad));
 }
 
-SongPtr start(const ModuleDef& def) {
-  SongPtr song = load_bytes(build(def));
-  if (song) xm_start_song(song.get());
-  return song;
+SongPtr load_path(const std::string& path) {
+  return SongPtr(xm_load(path.c_str(), music_stdio_files(), nullptr, &lastLoad));
 }
 
-void ticks(XmSong* song, int n) {
-  for (int i = 0; i < n; ++i) song->tickHandler(song);
+const char* load_error() { return lastLoad.message; }
+
+PlayerPtr player_for(const XmSong* song, int32_t rate) {
+  PlayerPtr player(new XmPlayer{});
+  if (!xm_player_init(player.get(), song, rate)) return nullptr;
+  return player;
+}
+
+Started start(const ModuleDef& def) {
+  Started s;
+  s.song = load_bytes(build(def));
+  if (s.song) s.player = player_for(s.song.get());
+  return s;
+}
+
+void ticks(XmPlayer* player, int n) {
+  for (int i = 0; i < n; ++i) player->tickHandler(player);
 }
 
 }  // namespace xmtest

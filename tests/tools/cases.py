@@ -18,7 +18,7 @@ Paths, prepared and expected:
   name=TEXT     a file holding TEXT (TEXT may be empty)
   name/         a folder
   name@         a device node that refuses every write (like /dev/full)
-  name|         a FIFO
+  name|         a FIFO; a module's (NAME.xm|) is fed a copy of MODULE once
   name->target  a symbolic link
 A prepared "name" that does not end in .xm is a file holding "old". Any of
 them may end in "!MODE", "!MODE:USER" or "!:USER": its permissions (octal)
@@ -55,7 +55,10 @@ ESCAPE = "\x1b]0;owned\x07\x1b[2J"  # sets the terminal's title, clears the scre
 #         signal=S send S once the status line shows; the terminal must be
 #                  restored afterwards
 #         keys=K   type K once the status line shows, wait for the status
-#                  line to match screen=RE, then type q
+#                  line to match screen=RE, then type q (with end: wait for
+#                  the program to end by itself)
+#         shown=RE some status line must match
+#         last=RE  the status line left on the terminal must match
 #         out=RE   standard output must match
 #         wine     also a case for the Windows build
 #         stdout=closed|full  standard output closed, or /dev/full
@@ -186,6 +189,15 @@ XM_PLAY = [
     # Right skips four orders; the clock then shows the song's position,
     # about half a minute into 2.xm, not the seconds played.
     (["s.xm"], ["s.xm"], 0, None, ["s.xm"], dict(keys="\x1b[C", screen=r" 4/10 \d\d  0:[2-4]\d / ")),
+    # A FIFO is read once: no second open that waits for a writer for ever.
+    (["f.xm"], ["f.xm|"], 130, None, ["f.xm|"], dict(signal=signal.SIGINT)),
+    # The clock keeps time: from order 8, 2.xm's last 15.4 s reach its last
+    # row at 1:16 (76.1 s), not a second short, and the song ends there.
+    (["s.xm"], ["s.xm"], 0, None, ["s.xm"],
+     dict(keys="\x1b[C\x1b[C", screen=r" 8/10 ", end=True, shown=r" 9/10 63  1:16 / 1:16 ")),
+    # The line left at the end shows where playback was, not a reset.
+    (["s.xm"], ["s.xm"], 0, None, ["s.xm"],
+     dict(keys="\x1b[C", screen=r" 4/10 ", last=r" 4/10 \d\d  0:[2-4]\d / 1:16 ")),
 ]
 
 VANTOR_CAPTURE = [
@@ -266,6 +278,20 @@ def attributes(spec):
     return spec[:found.start()], int(found.group(1), 8) if found.group(1) else None, found.group(2)
 
 
+def feed_fifo(path, module):
+    """Writes the module into the FIFO once a reader opens it."""
+    data = open(module, "rb").read()
+
+    def feed():
+        try:
+            with open(path, "wb") as f:
+                f.write(data)
+        except OSError:
+            pass  # the reader went away
+
+    threading.Thread(target=feed, daemon=True).start()
+
+
 def prepare(folder, spec, module):
     spec, mode, user = attributes(spec)
     path = os.path.join(folder, spec.split("->")[0].split("=")[0].rstrip("/@|"))
@@ -281,6 +307,8 @@ def prepare(folder, spec, module):
             os.symlink("/dev/full", path)  # not root: a link to a stream
     elif spec.endswith("|"):
         os.mkfifo(path)
+        if spec.endswith(".xm|"):
+            feed_fifo(path, module)
     elif "=" in spec:
         name, text = spec.split("=", 1)
         with open(os.path.join(folder, name), "w") as f:
@@ -553,20 +581,29 @@ def run_on_terminal(command, extras, folder, env):
 
     problems = []
     read_until(lambda: b" / " in screen, 20)
+    # The status line as it reads now: the last one drawn (a new line
+    # reaches the terminal as "\r\n").
+    status = lambda: ([""] + [s for s in screen.decode(errors="replace").split("\r") if s.strip()])[-1]
     if "keys" in extras:
         os.write(master, extras["keys"].encode())
-        status = lambda: screen.split(b"\r")[-1].decode(errors="replace")
         if not read_until(lambda: re.search(extras["screen"], status()), 10):
             problems.append(f"the status line shows {status()!r}, expected {extras['screen']!r}")
-        os.write(master, b"q")
+        if not extras.get("end"):
+            os.write(master, b"q")
     else:
         p.send_signal(extras["signal"])
-    try:
-        p.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        problems.append("still running 10 s later; " + threads_of(p.pid))
+    # The terminal is read meanwhile, so that the status line never blocks.
+    wait = 60 if extras.get("end") else 10
+    if not read_until(lambda: p.poll() is not None, wait):
+        problems.append(f"still running {wait} s later; " + threads_of(p.pid))
         p.kill()
-        p.wait()
+    p.wait()
+    read_until(lambda: not select.select([master], [], [], 0.2)[0], 2)
+    lines = [line.strip() for line in screen.decode(errors="replace").split("\r")]
+    if "shown" in extras and not any(re.search(extras["shown"], line) for line in lines):
+        problems.append(f"no status line matches {extras['shown']!r}; the last is {status().strip()!r}")
+    if "last" in extras and not re.search(extras["last"], status()):
+        problems.append(f"the line left reads {status().strip()!r}, expected {extras['last']!r}")
     mode = termios.tcgetattr(slave)[3]
     if not (mode & termios.ICANON and mode & termios.ECHO):
         problems.append("the terminal was left without line mode and echo")
@@ -607,7 +644,9 @@ def main():
         if "signal" in extras:
             label += f" ({extras['signal'].name})"
         if "keys" in extras:
-            label += " (skip)"
+            label += " (end)" if extras.get("end") else " (skip)"
+        if "last" in extras:
+            label += " (line left)"
         if extras.get("video") and subprocess.run(command + ["--video", "x.avi"], capture_output=True).returncode != 2:
             print(f"skip {label}: no video output in this build")
             continue

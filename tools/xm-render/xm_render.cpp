@@ -49,7 +49,8 @@ const char usageText[] =
     "  --rows         print 'FRAME ORDER ROW' for every row start\n"
     "  --mixer PATH   mixing code: best (default), scalar, portable, sse2, avx2\n"
     "                 or avx512; every path gives the same output\n"
-    "  --rate HZ      frames per second, 8000 to 192000 (default 44100)\n"
+    "  --rate HZ      frames per second, " VXM_TEXT(VXM_RATE_MIN) " to " VXM_TEXT(VXM_RATE_MAX) " (default "
+    VXM_TEXT(VXM_RATE_DEFAULT) ")\n"
     "  --info         print one line per module (title, channels, patterns,\n"
     "                 instruments, length, frequency table) without rendering\n"
     "  --force        replace OUT.wav even where it is read-only or another user's\n"
@@ -152,7 +153,7 @@ int main(int argc, char** argv) {
   std::string out;
   double seconds = 0.0, fadeSeconds = 0.0;
   bool haveOut = false, haveSeconds = false, haveFade = false, rows = false, infoMode = false, force = false;
-  long loops = 0, rate = 44100;
+  long loops = 0, rate = VXM_RATE_DEFAULT;
   bool haveLoops = false;
   cli::Args args(argc, argv);
   std::string value, reason, secondsText;
@@ -187,7 +188,7 @@ int main(int argc, char** argv) {
       if (const int status = use_mixer(value)) return status;
     } else if (a == "--rate") {
       if (!args.value(&value)) return 2;
-      if (!cli::parse_count(value, 8000, 192000, &rate, &reason)) return cli::usage_error(a, reason);
+      if (!cli::parse_count(value, VXM_RATE_MIN, VXM_RATE_MAX, &rate, &reason)) return cli::usage_error(a, reason);
     } else if (a == "--info") {
       if (!args.no_value()) return 2;
       infoMode = true;
