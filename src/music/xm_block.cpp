@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "music/xm_engine.h"
 #include "music/xm_mixer.h"
 
 int32_t mix_block_frames(int32_t rate) { return (rate * 20 / 1000 + 3) / 4 * 4; }
@@ -17,14 +18,15 @@ bool mix_output_init(MixOutput* out, int32_t rate) {
   out->bufferFrames = mix_buffer_frames(rate, XM_BUFFER_SETTING);
   out->blockCount = out->bufferFrames / out->blockFrames;
   const size_t frames = static_cast<size_t>(out->bufferFrames);
-  out->stamps = new (std::nothrow) std::atomic<uint64_t>[static_cast<size_t>(out->blockCount)];
-  out->mixAllocation = std::calloc(frames * 8 + 256, 1);
-  out->pcmBuffer = static_cast<int16_t*>(std::calloc(frames * 2, sizeof(int16_t)));
+  void* stamps = xm_allocate(static_cast<size_t>(out->blockCount), sizeof(std::atomic<uint64_t>));
+  out->stamps = static_cast<std::atomic<uint64_t>*>(stamps);
+  out->mixAllocation = xm_allocate(frames * 8 + 256, 1);
+  out->pcmBuffer = static_cast<int16_t*>(xm_allocate(frames * 2, sizeof(int16_t)));
   if (!out->stamps || !out->mixAllocation || !out->pcmBuffer) {
     mix_output_release(out);
     return false;
   }
-  for (int32_t b = 0; b < out->blockCount; ++b) out->stamps[b].store(0, std::memory_order_relaxed);
+  for (int32_t b = 0; b < out->blockCount; ++b) new (&out->stamps[b]) std::atomic<uint64_t>(0);
   const uintptr_t base = reinterpret_cast<uintptr_t>(out->mixAllocation);
   out->mixBuffer = reinterpret_cast<float*>((base + 15) & ~uintptr_t{15});
   out->fillBlock = 0;
@@ -34,9 +36,9 @@ bool mix_output_init(MixOutput* out, int32_t rate) {
 }
 
 void mix_output_release(MixOutput* out) {
-  delete[] out->stamps;
-  std::free(out->mixAllocation);
-  std::free(out->pcmBuffer);
+  xm_deallocate(out->stamps);  // the atomics need no destruction
+  xm_deallocate(out->mixAllocation);
+  xm_deallocate(out->pcmBuffer);
   out->blockFrames = out->bufferFrames = out->blockCount = out->fillBlock = 0;
   out->stamps = nullptr;
   out->mixBuffer = nullptr;
@@ -59,7 +61,7 @@ void mix_fill_block(XmPlayer* player) {
     if (left <= 0) {
       out->tickFrame = out->totalFrames + done;
       player->tickHandler(player);
-      left = player->samplesPerTick > 0 ? player->samplesPerTick : 1;
+      left = xm_next_tick_frames(player);
     }
     const int32_t n = left < blockFrames - done ? left : blockFrames - done;
     mix_voices(player->voices, player->mix, mix + 2 * static_cast<int64_t>(done), n);

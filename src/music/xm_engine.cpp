@@ -152,7 +152,23 @@ int32_t xm_tick_frames(int32_t bpm, int32_t rate) {
 
 void xm_set_bpm(XmPlayer* player, int32_t bpm) {
   player->bpm = bpm < 1 ? 1 : bpm;
-  player->samplesPerTick = xm_tick_frames(bpm, player->mix.rate);
+  player->samplesPerTick = xm_tick_frames(bpm, XM_TIMELINE_RATE);
+}
+
+int32_t xm_next_tick_frames(XmPlayer* player) {
+  const int32_t rate = player->mix.rate;
+  if (rate == XM_TIMELINE_RATE) return player->samplesPerTick;
+  const int64_t scaled = int64_t{player->samplesPerTick} * rate + player->tickRemainder;
+  player->tickRemainder = static_cast<int32_t>(scaled % XM_TIMELINE_RATE);
+  return static_cast<int32_t>(scaled / XM_TIMELINE_RATE);
+}
+
+int64_t xm_timeline_to_rate(int64_t timelineFrames, int32_t rate) {
+  if (timelineFrames < 0 || rate <= 0) return timelineFrames < 0 ? -1 : 0;
+  // The tick remainders add up to the exact product, rounded down once.
+  const int64_t whole = timelineFrames / XM_TIMELINE_RATE, part = timelineFrames % XM_TIMELINE_RATE;
+  if (whole > (INT64_MAX - rate) / rate) return -1;
+  return whole * rate + part * rate / XM_TIMELINE_RATE;
 }
 
 void xm_tick(XmPlayer* player) {

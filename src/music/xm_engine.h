@@ -15,9 +15,26 @@ void xm_tick(XmPlayer* player);
 // 882 at 125 BPM and 44100 Hz. At least 1.
 int32_t xm_tick_frames(int32_t bpm, int32_t rate);
 
-// Sets bpm and recomputes samplesPerTick; frames already counted in
-// tickSamplesLeft keep their length. Tempos below 1 count as 1.
+// The rate of the song's timeline. A tick lasts as many frames as
+// xm_tick_frames gives at this rate, at every output rate: others carry the
+// fraction of a frame from tick to tick, so a song keeps its length (to
+// within a frame) whatever rate it plays at.
+constexpr int32_t XM_TIMELINE_RATE = 44100;
+
+// Sets bpm and recomputes samplesPerTick (on the timeline); frames already
+// counted in tickSamplesLeft keep their length. Tempos below 1 count as 1.
 void xm_set_bpm(XmPlayer* player, int32_t bpm);
+
+// The output frames of the tick about to start at the context's rate:
+// samplesPerTick at 44100 Hz, otherwise samplesPerTick x rate / 44100 with
+// the remainder carried in tickRemainder (0 frames for a tick shorter than
+// the frame still to fill).
+int32_t xm_next_tick_frames(XmPlayer* player);
+
+// Output frames at `rate` from the song's start to `timelineFrames` frames
+// into its timeline: what the block filler reaches, the tick remainders
+// included. Rounded down; beyond INT64_MAX gives -1.
+int64_t xm_timeline_to_rate(int64_t timelineFrames, int32_t rate);
 
 // A new instrument on the channel: volume and panning from `sample`,
 // envelopes, fadeout, auto-vibrato and tremor from their start, vibrato and

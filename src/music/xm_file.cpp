@@ -1,6 +1,6 @@
 #include "music/xm_file.h"
 
-#include <cstdlib>
+#include "music/xm_types.h"
 
 bool xm_file_callbacks_complete(const XmFileCallbacks* io) {
   return io && io->open && io->close && io->read && io->seek && io->tell;
@@ -8,12 +8,12 @@ bool xm_file_callbacks_complete(const XmFileCallbacks* io) {
 
 XmFile* xm_file_open(const char* name, const XmFileCallbacks* io) {
   if (!xm_file_callbacks_complete(io) || !name) return nullptr;
-  auto* file = static_cast<XmFile*>(std::calloc(1, sizeof(XmFile)));
+  auto* file = static_cast<XmFile*>(xm_allocate(1, sizeof(XmFile)));
   if (!file) return nullptr;
   file->io = io;
   file->handle = io->open(name);
   if (!file->handle) {
-    std::free(file);
+    xm_deallocate(file);
     return nullptr;
   }
   return file;
@@ -22,7 +22,7 @@ XmFile* xm_file_open(const char* name, const XmFileCallbacks* io) {
 void xm_file_close(XmFile* file) {
   if (!file) return;
   if (file->io && file->io->close) file->io->close(file->handle);
-  std::free(file);
+  xm_deallocate(file);
 }
 
 uint32_t xm_file_read(void* destination, uint32_t size, XmFile* file) {

@@ -39,6 +39,7 @@ void xm_start_song(XmPlayer* player) {
   p.order = p.row = p.tick = 0;
   p.nextOrder = p.nextRow = -1;
   p.tickSamplesLeft = 0;
+  p.tickRemainder = 0;
   p.patternDelayTicks = 0;
   p.timeMs = 0;
   xm_set_bpm(&p, song->defaultBpm);

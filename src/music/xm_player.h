@@ -40,7 +40,10 @@ struct XmPlayer {
 
   // Position and timing.
   int32_t tickSamplesLeft;    // frames still to mix before the next tick
-  int32_t samplesPerTick;     // frames per tick at the current bpm
+  // Frames per tick at the current bpm on the song's timeline, 44100 Hz
+  // (xm_next_tick_frames gives them at the context's rate).
+  int32_t samplesPerTick;
+  int32_t tickRemainder;      // the fraction of a frame carried to the next tick, in 1/44100ths
   int32_t globalVolume;       // 0..64
   uint8_t globalVolumeSlide;  // song-wide memory of effect H
   int32_t tick;               // tick within the row, 0 = row tick

@@ -1,27 +1,52 @@
 #include "music/xm_types.h"
 
+#include <atomic>
 #include <cstdlib>
 
 const XmSample emptySample{};
 const XmInstrument emptyInstrument{};
 
 namespace {
+std::atomic<long> allocationsLeft{-1};
+
+bool allocation_allowed() {
+  long left = allocationsLeft.load(std::memory_order_relaxed);
+  while (left > 0 && !allocationsLeft.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
+  }
+  return left != 0;
+}
+
 // Zero frames kept before data[0]: a backward pass that ends a hair before
 // frame 0 may read the frame before it, which must be silence, not heap.
 constexpr uint32_t frontFrames = 8;
 constexpr uint32_t backFrames = 8;
 }  // namespace
 
+void* xm_allocate(size_t count, size_t size) {
+  if (size != 0 && count > SIZE_MAX / size) return nullptr;
+  if (!allocation_allowed()) return nullptr;
+  return std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
+}
+
+void* xm_reallocate(void* memory, size_t size) {
+  if (!allocation_allowed()) return nullptr;
+  return std::realloc(memory, size == 0 ? 1 : size);
+}
+
+void xm_deallocate(void* memory) { std::free(memory); }
+
+void xm_fail_allocations_after(long count) { allocationsLeft.store(count < 0 ? -1 : count, std::memory_order_relaxed); }
+
 int16_t* xm_sample_data_alloc(uint32_t frames) {
   if (frames == 0) return nullptr;
   const uint64_t total = uint64_t{frontFrames} + frames + backFrames;
   if (total > SIZE_MAX / sizeof(int16_t)) return nullptr;
-  auto* base = static_cast<int16_t*>(std::calloc(static_cast<size_t>(total), sizeof(int16_t)));
+  auto* base = static_cast<int16_t*>(xm_allocate(static_cast<size_t>(total), sizeof(int16_t)));
   return base ? base + frontFrames : nullptr;
 }
 
 void xm_sample_data_free(int16_t* data) {
-  if (data) std::free(data - frontFrames);
+  if (data) xm_deallocate(data - frontFrames);
 }
 
 void xm_release_song(XmSong* song) {
@@ -34,14 +59,14 @@ void xm_release_song(XmSong* song) {
         const XmSample* sample = ins.samples[s];
         if (!sample || sample == &emptySample) continue;
         xm_sample_data_free(sample->data);
-        std::free(const_cast<XmSample*>(sample));
+        xm_deallocate(const_cast<XmSample*>(sample));
       }
     }
-    std::free(song->instruments);
+    xm_deallocate(song->instruments);
   }
   if (song->patterns) {
-    for (int p = 0; p < song->patternCount; ++p) std::free(song->patterns[p].cells);
-    std::free(song->patterns);
+    for (int p = 0; p < song->patternCount; ++p) xm_deallocate(song->patterns[p].cells);
+    xm_deallocate(song->patterns);
   }
-  std::free(song);
+  xm_deallocate(song);
 }

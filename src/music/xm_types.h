@@ -9,6 +9,7 @@
 // zero-filled.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // One pattern cell as the engine reads it (5 bytes).
@@ -217,6 +218,17 @@ inline void xm_voice_levels(MixVoice& v) {
 // empty sample ends at once, since it has no data.
 extern const XmSample emptySample;
 extern const XmInstrument emptyInstrument;
+
+// Every allocation of the player goes through these, so that running out of
+// memory can be tried at each one in turn. xm_allocate gives zero-filled
+// memory, null when count x size overflows or memory runs out;
+// xm_reallocate keeps the old block when it fails.
+void* xm_allocate(size_t count, size_t size);
+void* xm_reallocate(void* memory, size_t size);
+void xm_deallocate(void* memory);
+// For tests: the next `count` allocations succeed and every later one fails
+// until this is called again; a negative count (the default) fails none.
+void xm_fail_allocations_after(long count);
 
 // Sample buffers: `frames` frames plus 8 frames of slack behind and 8 zero
 // frames in front of the returned pointer, all zero. Null for 0 frames or
