@@ -9,17 +9,11 @@
 
 namespace {
 
-// Records why loading failed (when there is a record). The reasons hold
-// integers only ("%d", "%u"), so a few lines format them: the runtime's
-// formatter would bring its floating-point conversions into every
-// executable that loads a module.
-bool fail_as(XmLoadError* error, XmLoadFailure kind, const char* format, ...) {
-  if (!error) return false;
-  error->kind = kind;
-  va_list args;
-  va_start(args, format);
-  char* out = error->message;
-  char* const end = error->message + sizeof error->message - 1;  // the terminator's byte
+// Formats a reason into `out`. The reasons hold integers only ("%d",
+// "%u"), so a few lines format them: the runtime's formatter would bring its
+// floating-point conversions into every executable that loads a module.
+void format_reason(char* out, size_t capacity, const char* format, va_list args) {
+  char* const end = out + capacity - 1;  // the terminator's byte
   for (const char* f = format; *f && out < end; ++f) {
     if (f[0] != '%' || (f[1] != 'd' && f[1] != 'u')) {
       *out++ = *f;
@@ -43,8 +37,28 @@ bool fail_as(XmLoadError* error, XmLoadFailure kind, const char* format, ...) {
     while (count > 0 && out < end) *out++ = digits[--count];
   }
   *out = '\0';
+}
+
+// Records why loading failed (when there is a record).
+bool fail_as(XmLoadError* error, XmLoadFailure kind, const char* format, ...) {
+  if (!error) return false;
+  error->kind = kind;
+  va_list args;
+  va_start(args, format);
+  format_reason(error->message, sizeof error->message, format, args);
   va_end(args);
   return false;
+}
+
+// Records what a module that loads lacks; the first word stays, since
+// everything after the point where a file ends is missing too. Reasons hold
+// integers only, no text.
+void warn(XmLoadError* error, const char* format, ...) {
+  if (!error || error->warning[0] != '\0') return;
+  va_list args;
+  va_start(args, format);
+  format_reason(error->warning, sizeof error->warning, format, args);
+  va_end(args);
 }
 
 // The reasons of the common kind: the bytes are not a module this player
@@ -62,7 +76,7 @@ bool out_of_memory(XmLoadError* error) { return fail_as(error, XmLoadFailure::me
 struct Bytes {
   uint8_t* data = nullptr;
   size_t size = 0;
-  ~Bytes() { std::free(data); }
+  ~Bytes() { xm_deallocate(data); }
 };
 
 // Reads with `read` (bytes copied, 0 at the end or on an error) until the
@@ -74,7 +88,7 @@ bool read_all(Read read, Bytes& bytes, XmLoadError* error) {
     constexpr size_t chunk = 64 * 1024;
     if (bytes.size + chunk > capacity) {
       const size_t grown = capacity ? capacity * 2 : 4 * chunk;
-      auto* data = static_cast<uint8_t*>(std::realloc(bytes.data, grown));
+      auto* data = static_cast<uint8_t*>(xm_reallocate(bytes.data, grown));
       if (!data) return out_of_memory(error);
       bytes.data = data;
       capacity = grown;
@@ -162,31 +176,51 @@ void read_envelope(const Reader& r, size_t at, XmEnvelopePoint* points) {
   }
 }
 
+bool empty_pattern(XmPattern& pattern, uint32_t channelCount, XmLoadError* error) {
+  pattern.rows = 64;
+  pattern.cells = static_cast<XmCell*>(xm_allocate(size_t{64} * channelCount, sizeof(XmCell)));
+  return pattern.cells ? true : out_of_memory(error);
+}
+
 bool load_patterns(XmSong* song, Reader& r, uint32_t filePatterns) {
   const uint32_t channelCount = static_cast<uint32_t>(song->channelCount);
-  for (uint32_t p = 0; p < filePatterns; ++p) {
-    if (!r.has(9)) return fail(r.error, "pattern %u header cut short by the end of the file", p);
+  uint32_t p = 0;
+  for (; p < filePatterns; ++p) {
+    if (!r.has(9)) {
+      if (r.pos < r.size) {
+        warn(r.error, "the file is cut short: it ends in pattern %u of %u; what is missing is silent", p + 1,
+             filePatterns);
+      } else {
+        warn(r.error, "the file is cut short: it ends before pattern %u of %u; what is missing is silent", p + 1,
+             filePatterns);
+      }
+      break;
+    }
     const uint32_t rows = r.u16(r.pos + 5);
     const uint32_t packedSize = r.u16(r.pos + 7);
     r.pos += 9;
     if (rows > maxRows) return fail(r.error, "pattern %u has %u rows (at most %u)", p, rows, maxRows);
-    if (!r.has(packedSize)) return fail(r.error, "pattern %u data runs past the end of the file", p);
     XmPattern& pattern = song->patterns[p];
     pattern.rows = static_cast<int32_t>(rows);
     const size_t cellCount = size_t{rows} * channelCount;
-    if (cellCount > 0) {
-      pattern.cells = static_cast<XmCell*>(std::calloc(cellCount, sizeof(XmCell)));
-      if (!pattern.cells) return out_of_memory(r.error);
-      if (packedSize != 0) unpack_pattern(r.data + r.pos, packedSize, pattern.cells, cellCount);
+    // Packed data the file cuts off leaves the rest of the pattern empty.
+    const size_t present = r.has(packedSize) ? packedSize : r.size - r.pos;
+    if (present < packedSize) {
+      warn(r.error, "the file is cut short: it ends in pattern %u of %u; what is missing is silent", p + 1,
+           filePatterns);
     }
-    r.pos += packedSize;
+    if (cellCount > 0) {
+      pattern.cells = static_cast<XmCell*>(xm_allocate(cellCount, sizeof(XmCell)));
+      if (!pattern.cells) return out_of_memory(r.error);
+      if (present != 0) unpack_pattern(r.data + r.pos, present, pattern.cells, cellCount);
+    }
+    r.pos += present;
   }
-  // Patterns the order table names but the file lacks: 64 empty rows.
-  for (int32_t p = static_cast<int32_t>(filePatterns); p < song->usedPatternCount; ++p) {
-    XmPattern& pattern = song->patterns[p];
-    pattern.rows = 64;
-    pattern.cells = static_cast<XmCell*>(std::calloc(size_t{64} * channelCount, sizeof(XmCell)));
-    if (!pattern.cells) return out_of_memory(r.error);
+  // Patterns the file lacks, cut off or only named by the order table: 64
+  // empty rows.
+  for (; p < static_cast<uint32_t>(song->patternCount); ++p) {
+    if (p >= filePatterns && static_cast<int32_t>(p) >= song->usedPatternCount) break;
+    if (!empty_pattern(song->patterns[p], channelCount, r.error)) return false;
   }
   return true;
 }
@@ -251,17 +285,21 @@ bool load_sample_data(XmSong* song, Reader& r, XmSample* sample, int instrument,
     if (sample->bits == 16) {
       song->sampleLoader(data, static_cast<uint32_t>(byteCount), 16, instrument, index);
     } else {
-      auto* buffer = static_cast<int8_t*>(std::calloc(size_t{frames} * 2 + 16, 1));
+      auto* buffer = static_cast<int8_t*>(xm_allocate(size_t{frames} * 2 + 16, 1));
       if (!buffer) return out_of_memory(r.error);
       song->sampleLoader(buffer, static_cast<uint32_t>(byteCount), 8, instrument, index);
       for (uint32_t j = 0; j < frames; ++j) data[j] = static_cast<int16_t>(buffer[j] * 256);
-      std::free(buffer);
+      xm_deallocate(buffer);
     }
     r.seek(r.pos + byteCount);
   } else {
     // Real files are sometimes cut short inside the last sample: keep what
     // is there and leave the rest silent.
     const uint64_t available = r.has(byteCount) ? byteCount : r.size - r.pos;
+    if (available < byteCount) {
+      warn(r.error, "the file is cut short: it ends in the sample data of instrument %d of %d; what is missing is silent",
+           instrument + 1, static_cast<int>(song->instrumentCount));
+    }
     const uint8_t* bytes = r.data + r.pos;
     uint32_t framesRead;
     if (sample->bits == 16) {
@@ -296,29 +334,53 @@ bool load_sample_data(XmSong* song, Reader& r, XmSample* sample, int instrument,
   return true;
 }
 
+// An instrument the file has no room for plays nothing.
+void leave_empty(XmInstrument& ins) {
+  ins.sampleCount = 0;
+  for (auto& slot : ins.samples) slot = &emptySample;
+}
+
+// Sample data may be cut off by the end of the file, and the missing part
+// is silence; but claims far beyond the file are not a module, they would
+// only allocate memory.
+constexpr uint64_t sampleSlack = uint64_t{16} << 20;
+
 bool load_instruments(XmSong* song, Reader& r) {
   const int count = song->instrumentCount;
   if (count == 0) return true;
-  song->instruments = static_cast<XmInstrument*>(std::calloc(static_cast<size_t>(count), sizeof(XmInstrument)));
+  song->instruments = static_cast<XmInstrument*>(xm_allocate(static_cast<size_t>(count), sizeof(XmInstrument)));
   if (!song->instruments) return out_of_memory(r.error);
+  for (int i = 0; i < count; ++i) leave_empty(song->instruments[i]);
 
   for (int i = 0; i < count; ++i) {
     XmInstrument& ins = song->instruments[i];
     const size_t start = r.pos;
-    if (!r.has(29)) return fail(r.error, "instrument %d header cut short by the end of the file", i + 1);
+    // Where the file ends, this instrument and the ones after it stay empty.
+    auto cut_short = [&] {
+      if (start < r.size) {
+        warn(r.error, "the file is cut short: it ends in instrument %d of %d; what is missing is silent", i + 1, count);
+      } else {
+        warn(r.error, "the file is cut short: it ends before instrument %d of %d; what is missing is silent", i + 1,
+             count);
+      }
+      leave_empty(ins);
+      return true;
+    };
+    if (!r.has(29)) return cut_short();
     const uint32_t headerSize = r.u32(start);
     copy_name(ins.name, r, start + 4);
     const uint32_t sampleCount = r.u16(start + 27);
     if (sampleCount > 16) return fail(r.error, "instrument %d has %u samples (at most 16)", i + 1, sampleCount);
-    ins.sampleCount = static_cast<int32_t>(sampleCount);
 
     if (sampleCount == 0) {
-      for (auto& slot : ins.samples) slot = &emptySample;
+      // Nothing to read beyond the sample count, but the header it declares
+      // must be there for the file to be whole.
+      if (!r.has_at(start, headerSize)) return cut_short();
       r.seek(uint64_t{start} + headerSize);
       continue;
     }
 
-    if (!r.has(243)) return fail(r.error, "instrument %d header cut short by the end of the file", i + 1);
+    if (!r.has(243)) return cut_short();
     std::memcpy(ins.keymap, r.data + start + 33, 96);
     read_envelope(r, start + 129, ins.volumeEnvelope);
     read_envelope(r, start + 177, ins.panningEnvelope);
@@ -345,25 +407,27 @@ bool load_instruments(XmSong* song, Reader& r) {
 
     const uint64_t headers = uint64_t{start} + headerSize;
     if (!r.has_at(headers, uint64_t{sampleCount} * 40)) {
-      return fail(r.error, "instrument %d sample headers cut short by the end of the file", i + 1);
+      r.seek(r.size);
+      return cut_short();
     }
     r.seek(headers);
+    ins.sampleCount = static_cast<int32_t>(sampleCount);
     XmSample* loaded[16] = {};
     for (uint32_t n = 0; n < sampleCount; ++n) {
-      auto* sample = static_cast<XmSample*>(std::calloc(1, sizeof(XmSample)));
-      if (!sample) return out_of_memory(r.error);
+      auto* sample = static_cast<XmSample*>(xm_allocate(1, sizeof(XmSample)));
+      if (!sample) {
+        ins.sampleCount = static_cast<int32_t>(n);  // what xm_release_song frees
+        return out_of_memory(r.error);
+      }
       ins.samples[n] = loaded[n] = sample;
       sample->number = static_cast<uint16_t>(1 + i * 16 + static_cast<int>(n));
       load_sample_header(sample, r, r.pos);
       r.pos += 40;
-      // Sample data may be cut short by the end of the file, but claims far
-      // beyond the file are not a module: they would only allocate memory.
       r.sampleBytes += uint64_t{sample->bits} * sample->length / 8;
-      if (r.sampleBytes > 2 * uint64_t{r.size}) {
+      if (r.sampleBytes > 2 * uint64_t{r.size} + sampleSlack) {
         return fail(r.error, "instrument %d sample %u: sample sizes far beyond the file size", i + 1, n + 1);
       }
     }
-    for (int n = static_cast<int>(sampleCount); n < 16; ++n) ins.samples[n] = &emptySample;
 
     for (uint32_t n = 0; n < sampleCount; ++n) {
       XmSample* sample = loaded[n];
@@ -376,20 +440,74 @@ bool load_instruments(XmSong* song, Reader& r) {
 
 }  // namespace
 
+namespace {
+
+constexpr size_t fixedHeaderEnd = 80;  // the fields before the order table
+
+// Some trackers append chunks after the module (a four-letter name and a
+// 32-bit length, such as the song's message as "text"); one that runs past
+// the end of the file is a file cut short too. Other trailing bytes are
+// left alone.
+void check_trailing_chunks(Reader& r) {
+  while (r.has(8)) {
+    for (size_t i = 0; i < 4; ++i) {
+      if (r.data[r.pos + i] < 0x20 || r.data[r.pos + i] > 0x7E) return;
+    }
+    const uint32_t length = r.u32(r.pos + 4);
+    r.pos += 8;
+    if (!r.has(length)) {
+      warn(r.error, "the file is cut short: it ends in the data after the module");
+      return;
+    }
+    r.pos += length;
+  }
+}
+
+// The checks that tell a module this loader plays from anything else, on
+// the first bytes of a file (as many of the 80 as there are).
+bool check_header(const uint8_t* data, size_t size, XmLoadError* error) {
+  if (size < 17 || std::memcmp(data, signature, 17) != 0) return fail(error, "not an XM module (wrong signature)");
+  auto u16 = [data](size_t at) { return static_cast<uint32_t>(data[at] | data[at + 1] << 8); };
+  if (size >= 66) {
+    const uint32_t songLength = u16(64);
+    if (songLength == 0 || songLength > 256) return fail(error, "song length %u (1 to 256 are playable)", songLength);
+  }
+  if (size >= 70) {
+    const uint32_t channelCount = u16(68);
+    if (channelCount == 0 || channelCount > XM_CHANNELS) {
+      return fail(error, "%u channels (1 to %d are playable)", channelCount, XM_CHANNELS);
+    }
+  }
+  if (size >= 72 && u16(70) > maxPatterns) return fail(error, "%u patterns (at most %u)", u16(70), maxPatterns);
+  if (size >= 74 && u16(72) > XM_MAX_INSTRUMENTS) {
+    return fail(error, "%u instruments (at most %d)", u16(72), XM_MAX_INSTRUMENTS);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool xm_probe_module(const uint8_t* data, size_t size, XmLoadError* error) {
+  if (error) {
+    error->kind = XmLoadFailure::none;
+    error->message[0] = error->warning[0] = '\0';
+  }
+  if (!data && size) return fail(error, "no data");
+  return check_header(data, size, error);
+}
+
 bool xm_load_module(XmSong* song, const uint8_t* data, size_t size, XmLoadError* error) {
   if (error) {
     error->kind = XmLoadFailure::none;
-    error->message[0] = '\0';
+    error->message[0] = error->warning[0] = '\0';
   }
   if (!song || (!data && size)) return fail(error, "no data");
   Reader r{data, size, error};
 
-  if (r.size < 17 || std::memcmp(r.data, signature, 17) != 0) {
-    return fail(error, "not an XM module (wrong signature)");
-  }
+  if (!check_header(data, size, error)) return false;
   song->defaultGlobalVolume = 64;
-
-  if (r.size < headerEnd) return fail(error, "module header cut short by the end of the file");
+  // Without its counts, speed and tempo there is nothing to play.
+  if (r.size < fixedHeaderEnd) return fail(error, "module header cut short by the end of the file");
   copy_name(song->title, r, 17);
   copy_name(song->tracker, r, 38);
   const uint32_t headerSize = r.u32(60);
@@ -398,14 +516,6 @@ bool xm_load_module(XmSong* song, const uint8_t* data, size_t size, XmLoadError*
   const uint32_t channelCount = r.u16(68);
   const uint32_t filePatterns = r.u16(70);
   const uint32_t instrumentCount = r.u16(72);
-  if (channelCount == 0 || channelCount > XM_CHANNELS) {
-    return fail(error, "%u channels (1 to %d are playable)", channelCount, XM_CHANNELS);
-  }
-  if (songLength == 0 || songLength > 256) return fail(error, "song length %u (1 to 256 are playable)", songLength);
-  if (instrumentCount > XM_MAX_INSTRUMENTS) {
-    return fail(error, "%u instruments (at most %d)", instrumentCount, XM_MAX_INSTRUMENTS);
-  }
-  if (filePatterns > maxPatterns) return fail(error, "%u patterns (at most %u)", filePatterns, maxPatterns);
 
   song->songLength = static_cast<int16_t>(songLength);
   // A restart position outside the song would index past the order table.
@@ -415,9 +525,13 @@ bool xm_load_module(XmSong* song, const uint8_t* data, size_t size, XmLoadError*
   song->flags = static_cast<int16_t>(r.u16(74));
   song->defaultSpeed = static_cast<int16_t>(r.u16(76));
   song->defaultBpm = static_cast<int16_t>(r.u16(78));
-  std::memcpy(song->orders, r.data + 80, 256);
-
-  if (!r.has_at(uint64_t{60} + headerSize, 0)) return fail(error, "header size runs past the end of the file");
+  // An order table cut off by the end of the file plays pattern 0 where it
+  // lacks entries.
+  const size_t orderBytes = r.size < headerEnd ? r.size - fixedHeaderEnd : headerEnd - fixedHeaderEnd;
+  std::memcpy(song->orders, r.data + fixedHeaderEnd, orderBytes);
+  if (r.size < headerEnd || !r.has_at(uint64_t{60} + headerSize, 0)) {
+    warn(error, "the file is cut short: it ends in the module header; what is missing is silent");
+  }
   r.seek(uint64_t{60} + headerSize);
 
   int32_t highest = -1;
@@ -428,16 +542,17 @@ bool xm_load_module(XmSong* song, const uint8_t* data, size_t size, XmLoadError*
   song->patternCount = song->usedPatternCount > static_cast<int32_t>(filePatterns)
                            ? song->usedPatternCount
                            : static_cast<int32_t>(filePatterns);
-  song->patterns = static_cast<XmPattern*>(std::calloc(static_cast<size_t>(song->patternCount), sizeof(XmPattern)));
+  song->patterns = static_cast<XmPattern*>(xm_allocate(static_cast<size_t>(song->patternCount), sizeof(XmPattern)));
   if (!song->patterns) return out_of_memory(error);
 
   if (!load_patterns(song, r, filePatterns)) return false;
   if (!load_instruments(song, r)) return false;
+  check_trailing_chunks(r);
   return true;
 }
 
 XmSong* xm_load_memory(const uint8_t* data, size_t size, XmSampleLoader sampleLoader, XmLoadError* error) {
-  auto* song = static_cast<XmSong*>(std::calloc(1, sizeof(XmSong)));
+  auto* song = static_cast<XmSong*>(xm_allocate(1, sizeof(XmSong)));
   if (!song) {
     out_of_memory(error);
     return nullptr;
@@ -469,6 +584,27 @@ XmSong* xm_load_stream(std::FILE* stream, XmSampleLoader sampleLoader, XmLoadErr
   }
   if (bytes.size == 0) {
     fail(error, "empty file");
+    return nullptr;
+  }
+  return xm_load_memory(bytes.data, bytes.size, sampleLoader, error);
+}
+
+XmSong* xm_load_reader(XmReadFunction read, void* user, XmSampleLoader sampleLoader, XmLoadError* error) {
+  Bytes bytes;
+  bool readFailed = false;
+  const bool whole = read_all(
+      [read, user, &readFailed](uint8_t* to, size_t n) -> size_t {
+        const size_t got = read(user, to, n);
+        if (got == XM_READ_ERROR) {
+          readFailed = true;
+          return 0;
+        }
+        return got < n ? got : n;
+      },
+      bytes, error);
+  if (!whole) return nullptr;
+  if (readFailed) {
+    fail_as(error, XmLoadFailure::read, "reading failed");
     return nullptr;
   }
   return xm_load_memory(bytes.data, bytes.size, sampleLoader, error);

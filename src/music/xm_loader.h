@@ -4,8 +4,10 @@
 //
 // Every size and count is checked against the file: a module that cannot be
 // played safely is rejected with a reason, and the damage real files carry
-// (truncated sample data, overlong packed patterns, loops past the sample
-// end, stray note bytes) is repaired so the song still plays.
+// (overlong packed patterns, loops past the sample end, stray note bytes) is
+// repaired so the song still plays. A file cut short plays what it holds:
+// missing sample data is silence, missing patterns and instruments are
+// empty, and the load says so in a warning.
 #pragma once
 
 #include <cstddef>
@@ -23,11 +25,14 @@ constexpr size_t XM_MAX_MODULE_BYTES = size_t{256} << 20;
 enum class XmLoadFailure { none, format, memory, open, read };
 
 // Why a load failed: the kind, and a short English reason, e.g. "not an XM
-// module (wrong signature)".
+// module (wrong signature)". A load that succeeds leaves kind none, and a
+// warning when the module is incomplete, e.g. "the file is cut short: it
+// ends in the sample data of instrument 3 of 12; what is missing is silent".
 struct XmLoadError {
   XmLoadFailure kind;
   int systemError;  // errno of a failed read
   char message[192];
+  char warning[160];  // "" for a whole module
 };
 
 // Loads the `size` bytes at `data` into `song`, which is zero-filled by the
@@ -41,8 +46,18 @@ bool xm_load_module(XmSong* song, const uint8_t* data, size_t size, XmLoadError*
 XmSong* xm_load_memory(const uint8_t* data, size_t size, XmSampleLoader sampleLoader, XmLoadError* error);
 // Reads the stream from where it stands to its end; does not close it.
 XmSong* xm_load_stream(std::FILE* stream, XmSampleLoader sampleLoader, XmLoadError* error);
+// Reads through `read`, which copies up to `bytes` bytes and returns how
+// many: 0 at the end, XM_READ_ERROR when reading failed.
+using XmReadFunction = size_t (*)(void* user, void* buffer, size_t bytes);
+constexpr size_t XM_READ_ERROR = SIZE_MAX;
+XmSong* xm_load_reader(XmReadFunction read, void* user, XmSampleLoader sampleLoader, XmLoadError* error);
 // Reads the file through its callbacks from its start.
 XmSong* xm_load_file(XmFile* file, XmSampleLoader sampleLoader, XmLoadError* error);
+// Whether the `size` bytes at `data` begin a module this loader plays,
+// judged on the signature and the counts of the header's first 80 bytes
+// (on what there is of them). False with the reason in `error`.
+constexpr size_t XM_PROBE_BYTES = 80;
+bool xm_probe_module(const uint8_t* data, size_t size, XmLoadError* error);
 // Opens `name` through `callbacks`, reads it and closes it.
 XmSong* xm_load(const char* name, const XmFileCallbacks* callbacks, XmSampleLoader sampleLoader,
                 XmLoadError* error);

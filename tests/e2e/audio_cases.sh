@@ -4,7 +4,8 @@
 #   CASE: capture  play beside its 2.xm; the captured sound must equal
 #                  xm-render's output of that 2.xm over the first 20 s
 #         missing  no 2.xm beside the executable: silent, scroller, exit 0
-#         damaged  a cut-off 2.xm: the same
+#         damaged  2.xm cut to 1500 bytes, before its instruments: it plays
+#                  what it holds, which is silence; scroller, exit 0
 # The Linux build plays into SDL's disk driver (wayland: in a private
 # Weston, with only WAYLAND_DISPLAY set); the Windows build under Wine plays
 # into an ALSA file plugin over the null device.

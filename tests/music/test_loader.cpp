@@ -213,35 +213,70 @@ TEST(XmLoaderDamage, RejectsModulesThatCannotPlay) {
   expect_rejected(patched(64, {1, 1}), "song length");
   expect_rejected(patched(72, {129, 0}), "129 instruments (at most 128)");
   expect_rejected(patched(70, {1, 1}), "patterns");
-  expect_rejected(std::vector<uint8_t>(good.begin(), good.begin() + 200), "header cut short");
-  expect_rejected(patched(60, {0xFF, 0xFF, 0, 0}), "header size");
-
-  // A pattern header cut short, a pattern with too many rows, packed data
-  // beyond the file.
-  expect_rejected(std::vector<uint8_t>(good.begin(), good.begin() + 340), "pattern 0 header");
+  // Without its counts, speed and tempo a header holds nothing to play.
+  expect_rejected(std::vector<uint8_t>(good.begin(), good.begin() + 79), "header cut short");
   expect_rejected(patched(336 + 5, {0x01, 0x02}), "pattern 0 has 513 rows (at most 256)");
-  ModuleDef packed = basic();
-  packed.patterns[0].rawPacked = true;
-  packed.patterns[0].packed = {0x80};
-  std::vector<uint8_t> b = build(packed);
-  b[336 + 7] = 0xFF;
-  b[336 + 8] = 0x7F;
-  b.resize(336 + 9 + 100);
-  expect_rejected(b, "pattern 0 data");
 
-  // Instruments: more than 16 samples, headers cut short, sample headers
-  // beyond the file, a sample larger than the file.
+  // Instruments: more than 16 samples, a sample far larger than the file.
   const size_t ins = 336 + 9;  // the pattern has no packed data
   ASSERT_EQ(good[ins + 27], 1) << "sample count of instrument 1";
   std::vector<uint8_t> d = good;
   d[ins + 27] = 17;
   expect_rejected(d, "17 samples");
-  expect_rejected(std::vector<uint8_t>(good.begin(), good.begin() + ins + 20), "instrument 1 header");
-  expect_rejected(std::vector<uint8_t>(good.begin(), good.begin() + ins + 100), "instrument 1 header");
-  expect_rejected(std::vector<uint8_t>(good.begin(), good.begin() + ins + 263 + 20), "sample headers");
   d = good;
   d[ins + 263 + 3] = 0x40;  // length 1 GiB
   expect_rejected(d, "beyond the file size");
+}
+
+// A file cut short anywhere after its first 80 bytes loads what it holds,
+// the rest empty or silent, and says where it ends.
+TEST(XmLoaderDamage, FilesCutShortPlayWhatTheyHold) {
+  ModuleDef two = basic();
+  two.instruments.push_back(one_sample_instrument(ramp_sample()));
+  two.set(0, 0, 0, cell(49, 1));
+  const std::vector<uint8_t> good = build(two);
+  const size_t patternEnd = 336 + 9 + (good[336 + 7] | good[336 + 8] << 8);
+  const size_t ins = patternEnd, ins2 = ins + 263 + 40 + 2000;
+  ASSERT_EQ(good.size(), ins2 + 263 + 40 + 2000);
+  std::vector<uint8_t> bigHeader = good;
+  bigHeader[60] = bigHeader[61] = 0xFF;  // the patterns would start beyond the end
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    const char* warning;
+    int instrumentsWithSamples;
+    bool hasNote;
+  } cases[] = {
+      {"order table", {good.begin(), good.begin() + 200}, "ends in the module header", 0, false},
+      {"header size", bigHeader, "ends in the module header", 0, false},
+      {"pattern header", {good.begin(), good.begin() + 340}, "ends in pattern 1 of 1", 0, false},
+      {"packed data", {good.begin(), good.begin() + patternEnd - 2}, "ends in pattern 1 of 1", 0, true},
+      {"no instruments", {good.begin(), good.begin() + ins}, "ends before instrument 1 of 2", 0, true},
+      {"instrument header", {good.begin(), good.begin() + ins + 20}, "ends in instrument 1 of 2", 0, true},
+      {"envelopes", {good.begin(), good.begin() + ins + 100}, "ends in instrument 1 of 2", 0, true},
+      {"sample headers", {good.begin(), good.begin() + ins + 263 + 20}, "ends in instrument 1 of 2", 0, true},
+      {"sample data", {good.begin(), good.begin() + ins + 263 + 40 + 1000}, "sample data of instrument 1 of 2", 1,
+       true},
+      {"second instrument", {good.begin(), good.begin() + ins2}, "ends before instrument 2 of 2", 1, true},
+      {"whole", good, "", 2, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    XmLoadError error{};
+    SongPtr song(xm_load_memory(c.bytes.data(), c.bytes.size(), nullptr, &error));
+    ASSERT_NE(song, nullptr) << error.message;
+    EXPECT_NE(std::strstr(error.warning, c.warning), nullptr) << error.warning;
+    EXPECT_EQ(error.warning[0] == '\0', c.warning[0] == '\0') << error.warning;
+    ASSERT_EQ(song->instrumentCount, 2) << "as the header declares";
+    int withSamples = 0;
+    for (int i = 0; i < 2; ++i) {
+      const XmInstrument& ins = song->instruments[i];
+      withSamples += ins.sampleCount > 0;
+      for (const XmSample* slot : ins.samples) EXPECT_NE(slot, nullptr);
+    }
+    EXPECT_EQ(withSamples, c.instrumentsWithSamples);
+    EXPECT_EQ(song->patterns[0].cells[0].note, c.hasNote ? 49 : 0);
+  }
 }
 
 TEST(XmLoaderDamage, RepairsWhatRealFilesGetWrong) {
