@@ -47,13 +47,13 @@ void mix_output_release(MixOutput* out) {
   out->totalFrames = out->tickFrame = 0;
 }
 
-void mix_fill_block(XmPlayer* player) {
+void mix_fill_block(XmPlayer* player, bool heard) {
   MixOutput* out = &player->output;
   if (!player->song || !out->mixBuffer || out->blockCount <= 0) return;
   const int32_t b = out->fillBlock;
   const int32_t blockFrames = out->blockFrames;
   float* mix = out->mixBuffer + static_cast<int64_t>(b) * blockFrames * 2;
-  std::memset(mix, 0, sizeof(float) * 2 * static_cast<size_t>(blockFrames));
+  if (heard) std::memset(mix, 0, sizeof(float) * 2 * static_cast<size_t>(blockFrames));
 
   int32_t left = player->tickSamplesLeft;
   int32_t done = 0;
@@ -64,7 +64,11 @@ void mix_fill_block(XmPlayer* player) {
       left = xm_next_tick_frames(player);
     }
     const int32_t n = left < blockFrames - done ? left : blockFrames - done;
-    mix_voices(player->voices, player->mix, mix + 2 * static_cast<int64_t>(done), n);
+    if (heard) {
+      mix_voices(player->voices, player->mix, mix + 2 * static_cast<int64_t>(done), n);
+    } else {
+      mix_voices_unheard(player->voices, player->mix, mix + 2 * static_cast<int64_t>(done), n);
+    }
     // Milliseconds per run, truncated: 882 frames add 19, not 20.
     const auto ms = static_cast<int32_t>(static_cast<double>(n) * static_cast<double>(player->mix.invRate) * 1000.0);
     // Wraps after 24 days of playback instead of overflowing.
@@ -76,7 +80,7 @@ void mix_fill_block(XmPlayer* player) {
                                                  static_cast<uint8_t>(player->row), player->timeMs}),
                        std::memory_order_release);
   player->tickSamplesLeft = left;
-  mix_to_pcm16(mix_block_pcm(out, b), mix, blockFrames);
+  if (heard) mix_to_pcm16(mix_block_pcm(out, b), mix, blockFrames);
   out->totalFrames += blockFrames;
   out->fillBlock = b + 1 >= out->blockCount ? 0 : b + 1;
 }

@@ -151,6 +151,28 @@ bool wrap(MixVoice& v, int64_t& pos) {
   return false;
 }
 
+// Loops that only move a voice on: the position as the mixing loops leave
+// it (their frame by frame sum of the step, which wraps alike), the gains
+// summed frame by frame as theirs are.
+uint64_t unheard_plain(const MixRun& run, float, float) {
+  return run.position + static_cast<uint64_t>(run.frames) * run.delta;
+}
+
+uint64_t unheard_ramp(const MixRun& run, float* gainLeft, float* gainRight, float deltaLeft, float deltaRight) {
+  float gl = *gainLeft, gr = *gainRight;
+  for (int32_t i = 0; i < run.frames; ++i) {
+    gl += deltaLeft;
+    gr += deltaRight;
+  }
+  *gainLeft = gl;
+  *gainRight = gr;
+  return unheard_plain(run, 0.0f, 0.0f);
+}
+
+void unheard_pcm16(int16_t*, const float*, int64_t) {}
+
+const MixKernels unheardKernels{unheard_plain, unheard_ramp, unheard_pcm16, true};
+
 void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& kernels, const XmMixRate& rate) {
   const int16_t* data = v.sample->data;
   int64_t pos = static_cast<int64_t>(static_cast<uint64_t>(static_cast<int64_t>(v.position)) << 32) + v.fraction;
@@ -186,7 +208,15 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
     const uint64_t delta = v.direction != 2 ? step : ~step + 1;
     const MixRun run{buffer + 2 * static_cast<int64_t>(done), data, int64_t{v.sample->length} + 8,
                      static_cast<uint64_t>(pos), delta, pass};
-    if (ramping) {
+    if (ramping && &kernels == &unheardKernels && pass == v.rampFramesLeft) {
+      // Unheard, a ramp that ends within the pass leaves nothing of its
+      // gains: they are set exactly below.
+      pos = static_cast<int64_t>(unheard_plain(run, 0.0f, 0.0f));
+      v.rampFramesLeft = 0;
+      v.rampLeftDelta = v.rampRightDelta = 0.0f;
+      v.rampLeft = v.leftLevel * 256;
+      v.rampRight = v.rightLevel * 256;
+    } else if (ramping) {
       float gainLeft = static_cast<float>(v.rampLeft) / 256.0f / 255.0f;
       float gainRight = static_cast<float>(v.rampRight) / 256.0f / 255.0f;
       pos = static_cast<int64_t>(kernels.ramp(run, &gainLeft, &gainRight, v.rampLeftDelta, v.rampRightDelta));
@@ -212,6 +242,21 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
   }
   v.position = static_cast<int32_t>(pos >> 32);
   v.fraction = static_cast<uint32_t>(pos);
+}
+
+void move_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames, const MixKernels& kernels) {
+  for (int i = 0; i < XM_MIXED_VOICES; ++i) {
+    MixVoice& v = voices[i];
+    if (!v.sample) continue;
+    if (!v.sample->data) {
+      // Nothing to play (an empty sample): the note ends at once.
+      v.sample = nullptr;
+      v.position = 0;
+      v.fraction = 0;
+      continue;
+    }
+    mix_voice(v, buffer, frames, kernels, rate);
+  }
 }
 
 // The processor's fastest loops, or the ones a test or benchmark chose.
@@ -274,19 +319,12 @@ XmMixRate xm_mix_rate(int32_t rate) {
 
 void mix_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames) {
   if (frames <= 0 || !buffer) return;
-  const MixKernels& kernels = kernels_in_use();
-  for (int i = 0; i < XM_MIXED_VOICES; ++i) {
-    MixVoice& v = voices[i];
-    if (!v.sample) continue;
-    if (!v.sample->data) {
-      // Nothing to play (an empty sample): the note ends at once.
-      v.sample = nullptr;
-      v.position = 0;
-      v.fraction = 0;
-      continue;
-    }
-    mix_voice(v, buffer, frames, kernels, rate);
-  }
+  move_voices(voices, rate, buffer, frames, kernels_in_use());
+}
+
+void mix_voices_unheard(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames) {
+  if (frames <= 0 || !buffer) return;
+  move_voices(voices, rate, buffer, frames, unheardKernels);
 }
 
 void mix_to_pcm16(int16_t* destination, const float* source, int32_t frames) {

@@ -22,6 +22,12 @@ XmMixRate xm_mix_rate(int32_t rate);
 // for frames <= 0. The caller zeroes the buffer first.
 void mix_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames);
 
+// Moves the voices on over `frames` frames exactly as mix_voices does
+// (positions, loops, ends, volume ramps) without making the sound: playing
+// a song unheard up to a point costs a small part of mixing it. `buffer`
+// is the run's place, as for mix_voices, but nothing is written there.
+void mix_voices_unheard(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames);
+
 // Rounds 2 x frames floats to the nearest integer (ties to even), limits
 // them to -32768..32767 and stores them. Nothing for frames <= 0 or null.
 void mix_to_pcm16(int16_t* destination, const float* source, int32_t frames);
