@@ -268,7 +268,6 @@ bool xm_follow_course(const XmSong* song, int32_t startOrder, int32_t startRow, 
       // The returning row is the next play's first.
       row_set_clear(set);
       if (!row_set_insert(set, s, &seen)) return false;
-      rowsLeft = XM_COURSE_MAX_ROWS;
     }
     if (--rowsLeft < 0) {
       course->known = plays > 0 ? plays : 1;
@@ -278,6 +277,8 @@ bool xm_follow_course(const XmSong* song, int32_t startOrder, int32_t startRow, 
         course->ends[0] = capNoted ? capEnd : end_at(s, s.frame);
         course->cycleFrames = course->ends[0].frame;
       } else {
+        // Later plays too long to follow: take the last one followed as the
+        // one that repeats.
         course->cycleFrom = plays - 1;
         course->cycleFrames =
             course->ends[plays - 1].frame - (plays > 1 ? course->ends[plays - 2].frame : 0);

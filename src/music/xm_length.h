@@ -19,10 +19,11 @@
 
 // Where a song that never comes back is cut, per play: one hour.
 constexpr int32_t XM_LENGTH_CAP_SECONDS = 3600;
-// Rows a play is followed for before the song counts as one that never
-// comes back: over 2.8 hours at the fastest speed and tempo, and only
-// reached by pattern loops nested across channels, since without running
-// loops a song has at most 65536 distinct rows.
+// Rows the course is followed for, all plays together; a song whose first
+// play has not come back by then counts as one that never does. That is
+// over 2.8 hours at the fastest speed and tempo, and only reached by
+// pattern loops nested across channels, since without running loops a song
+// has at most 65536 distinct rows.
 constexpr int32_t XM_COURSE_MAX_ROWS = 1 << 20;
 // Plays whose ends are followed before they must repeat.
 constexpr int XM_COURSE_PLAYS = 4;
