@@ -8,10 +8,13 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "music/vantor_xm.h"
 #include "music/xm_block.h"
 #include "music/xm_loader.h"
 #include "music/xm_mixer.h"
@@ -163,5 +166,48 @@ TEST(XmCorpus, EveryModulePlaysAsReleasedWithEveryMixer) {
     EXPECT_FALSE(first.nan);
     EXPECT_EQ(first.stray, "");
     EXPECT_GT(first.loudFrames, 30 * 44100 / 10) << "mostly silent";
+  }
+}
+
+// Through the library: a seek ten seconds in plays on exactly as the render
+// from the start does there (the way there only moves the voices on); and
+// every module cut short by 1, 100 and 10,000 bytes loads, says it is
+// incomplete and plays its first ten seconds (at 88200 Hz too, five seconds
+// of it), as trackers play such files.
+TEST(XmCorpus, SeeksExactlyAndPlaysWhatACutFileHolds) {
+  const std::vector<fs::path> files = corpus();
+  if (files.empty()) {
+    GTEST_SKIP() << "XM corpus not found in .cache/xm-corpus/xm; run scripts/fetch-xm-corpus.sh to fetch it";
+  }
+  std::vector<int16_t> pcm(2 * 4410);
+  for (const fs::path& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    {
+      SCOPED_TRACE(file.filename().string() + " seeking");
+      vxm_song* straight = vxm_load_memory(bytes.data(), bytes.size(), 0, nullptr);
+      vxm_song* sought = vxm_load_memory(bytes.data(), bytes.size(), 0, nullptr);
+      ASSERT_TRUE(straight && sought);
+      std::vector<int16_t> whole(2 * 441000), rest(2 * 44100);
+      ASSERT_EQ(vxm_render_s16(straight, whole.data(), 441000), 441000u);
+      ASSERT_EQ(vxm_seek_ms(sought, 9000), VXM_OK);
+      ASSERT_EQ(vxm_render_s16(sought, rest.data(), 44100), 44100u);
+      EXPECT_TRUE(std::equal(rest.begin(), rest.end(), whole.begin() + 2 * 396900));
+      vxm_free(straight);
+      vxm_free(sought);
+    }
+    for (size_t cut : {1, 100, 10000}) {
+      if (cut + 1000 > bytes.size()) continue;  // too little would be left to play
+      SCOPED_TRACE(file.filename().string() + " cut by " + std::to_string(cut));
+      vxm_error error;
+      vxm_song* song = vxm_load_memory(bytes.data(), bytes.size() - cut, cut == 100 ? 44100 * 2 : 44100, &error);
+      ASSERT_NE(song, nullptr) << error.message;
+      EXPECT_EQ(std::string(vxm_warning(song)).rfind("the file is cut short: it ends ", 0), 0u) << vxm_warning(song);
+      EXPECT_STREQ(error.message, vxm_warning(song));
+      size_t frames = 0;
+      for (int block = 0; block < 100; ++block) frames += vxm_render_s16(song, pcm.data(), 4410);
+      EXPECT_EQ(frames, 441000u) << "rendered too little";
+      vxm_free(song);
+    }
   }
 }
