@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <memory>
 #include <cstdio>
 #include <filesystem>
@@ -217,6 +218,46 @@ void register_song_length_benchmarks(const std::vector<fs::path>& files) {
   })->Unit(benchmark::kMillisecond);
 }
 
+// What embedders call as often as they like, whatever the count or target:
+// a play count of INT_MAX, the end of INT_MAX plays, a seek a day in with
+// one play (past its end) and with the song playing for ever (into the
+// same point of its second play). Each over every module, one call at a
+// time; worst_ms is the slowest single call.
+void register_call_benchmarks(const std::vector<std::vector<uint8_t>>& modules) {
+  using Call = void (*)(vxm_song*);
+  const std::pair<const char*, Call> calls[] = {
+      {"set_play_count_INT_MAX", [](vxm_song* s) { vxm_set_play_count(s, INT_MAX); }},
+      {"measure_INT_MAX", [](vxm_song* s) { benchmark::DoNotOptimize(vxm_measure(s, INT_MAX, -1)); }},
+      {"seek_24h_one_play", [](vxm_song* s) { vxm_seek_ms(s, int64_t{24} * 3600 * 1000); }},
+      {"seek_24h_for_ever",
+       [](vxm_song* s) {
+         vxm_set_play_count(s, 0);
+         vxm_seek_ms(s, int64_t{24} * 3600 * 1000);
+       }},
+  };
+  for (const auto& [name, call] : calls) {
+    benchmark::RegisterBenchmark((std::string("library_calls/") + name).c_str(), [&modules, call = call](benchmark::State& state) {
+      std::vector<vxm_song*> songs;
+      for (const std::vector<uint8_t>& bytes : modules) {
+        if (vxm_song* song = vxm_load_memory(bytes.data(), bytes.size(), 44100, nullptr)) songs.push_back(song);
+      }
+      double worst = 0;
+      for (auto _ : state) {
+        for (vxm_song* song : songs) {
+          vxm_seek_ms(song, 0);  // from the start each time, untimed
+          vxm_set_play_count(song, 1);
+          const auto start = std::chrono::steady_clock::now();
+          call(song);
+          worst = std::max(worst, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        }
+      }
+      for (vxm_song* song : songs) vxm_free(song);
+      state.counters["modules"] = static_cast<double>(songs.size());
+      state.counters["worst_ms"] = worst;
+    })->Unit(benchmark::kMillisecond);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -242,6 +283,12 @@ int main(int argc, char** argv) {
   }
   std::sort(files.begin(), files.end());
   register_song_length_benchmarks(files);
+  static std::vector<std::vector<uint8_t>> modules{busy_module()};
+#ifdef VANTOR_COMPOSED_MODULE
+  modules.push_back(file_bytes(VANTOR_COMPOSED_MODULE));
+#endif
+  for (const fs::path& f : files) modules.push_back(file_bytes(f.string()));
+  register_call_benchmarks(modules);
   if (files.empty()) std::fprintf(stderr, "no corpus in .cache/xm-corpus/xm: only the built module is rendered\n");
   for (const fs::path& f : files) {
     const std::string path = f.string();

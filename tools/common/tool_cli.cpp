@@ -51,7 +51,10 @@ int usage_error(const std::string& what, const std::string& reason) {
   return 2;
 }
 
-void note(const std::string& text) { std::fprintf(stderr, "%s: %s\n", programName, printable(text).c_str()); }
+void note(const std::string& text) {
+  std::fflush(stdout);  // in order with what went to standard output before
+  std::fprintf(stderr, "%s: %s\n", programName, printable(text).c_str());
+}
 
 std::string os_reason(int error) { return std::strerror(error); }
 

@@ -39,13 +39,14 @@ vxm_song* load_module(const std::string& path, int rate) {
     vxm_error error;
     song = vxm_load_stdio(f, rate, &error);
     if (!song) cli::fail(path, std::string(error.message) == "empty file" ? "is empty" : error.message);
+    // A module cut short plays what it holds; the tools say what it lacks.
+    if (song && vxm_warning(song)[0] != '\0') cli::note(cli::printable(path) + ": " + vxm_warning(song));
   }
   std::fclose(f);
   return song;
 }
 
-// Titles come in any 8-bit code page; the line stays plain ASCII.
-std::string module_title(const vxm_song* song) { return cli::printable(vxm_title(song), true); }
+std::string module_title(const vxm_song* song) { return cli::printable(vxm_title(song)); }
 
 std::string format_duration(int64_t frames, int rate) {
   const int64_t seconds = (frames + rate / 2) / rate;

@@ -14,10 +14,13 @@
 // Loads a module to play at `rate` frames a second, opening and reading
 // the file once (a pipe works too). On failure says why on standard error,
 // in the tools' one-line form, and returns null; a directory or an empty
-// file is named as such, not as a damaged module.
+// file is named as such, not as a damaged module. A module that loads
+// incomplete (a file cut short) is named on standard error with what it
+// lacks.
 vxm_song* load_module(const std::string& path, int rate = VXM_RATE_DEFAULT);
 
-// The module's title as printable text (bytes outside ASCII become '?').
+// The module's title as printable text: the library's UTF-8, made safe for
+// a terminal.
 std::string module_title(const vxm_song* song);
 
 // m:ss of a frame count at `rate`, rounded to the nearest second.

@@ -28,10 +28,9 @@ uint32_t group_levels(const vxm_song* song) {
 
 }  // namespace
 
-Playback::Playback(vxm_song* song, const XmWaveDevice* wave, const int64_t* orderStartMs)
+Playback::Playback(vxm_song* song, const XmWaveDevice* wave)
     : song_(song),
       wave_(wave),
-      orderStartMs_(orderStartMs),
       pcm_(2 * static_cast<size_t>(blockFrames) * blockCount),
       stampMs_(new std::atomic<int64_t>[blockCount]),
       stampPlace_(new std::atomic<uint64_t>[blockCount]) {
@@ -115,29 +114,22 @@ int Playback::block_being_played() {
   return static_cast<int>(bufferBytePosition_ / 4 / blockFrames);
 }
 
-// A skip goes to the start of an order position, in the state the song has
-// there when played from its beginning (or, for a position the song never
-// reaches from there, as the song starts it), and the clock shows where in
-// the song that is.
+// A skip goes to where the song first reaches an order position, in the
+// state it has there when played from its beginning (or, for a position the
+// song never reaches from there, as the song starts it), and the clock shows
+// where in the song that is.
 void Playback::apply_skip() {
   const int orders = skip_.exchange(0, std::memory_order_relaxed);
   if (orders == 0) return;
   const int target = std::clamp(vxm_order(song_) + orders, 0, vxm_order_count(song_) - 1);
-  const int64_t before = vxm_time_ms(song_) + offsetMs_;
-  if (orderStartMs_[target] >= 0) {
-    vxm_seek_ms(song_, orderStartMs_[target]);
-    offsetMs_ = 0;
-  } else {
-    vxm_seek_order(song_, target);
-    offsetMs_ = before;
-  }
+  vxm_seek_order(song_, target);
   ended_ = false;
 }
 
 void Playback::render_block(int block) {
   if (!ended_) apply_skip();
   int16_t* pcm = pcm_.data() + 2 * static_cast<size_t>(block) * blockFrames;
-  const int64_t ms = vxm_time_ms(song_) + offsetMs_;
+  const int64_t ms = vxm_time_ms(song_);
   const uint64_t place = pack_place(vxm_order(song_), vxm_row(song_), group_levels(song_));
   const size_t got = ended_ ? 0 : vxm_render_s16(song_, pcm, blockFrames);
   std::fill(pcm + 2 * got, pcm + 2 * blockFrames, int16_t{0});
@@ -145,6 +137,6 @@ void Playback::render_block(int block) {
   if (!ended_ && got < static_cast<size_t>(blockFrames)) ended_ = true;
   // After the end the blocks are silence, heard at the song's last place
   // and its full length.
-  stampMs_[block].store(ended_ && got == 0 ? vxm_time_ms(song_) + offsetMs_ : ms, std::memory_order_relaxed);
+  stampMs_[block].store(ended_ && got == 0 ? vxm_time_ms(song_) : ms, std::memory_order_relaxed);
   stampPlace_[block].store(ended_ && got == 0 ? endPlace_ | endedBit : place, std::memory_order_release);
 }

@@ -16,7 +16,7 @@
 // What the listener hears: the song's position, time and channel levels.
 struct Heard {
   int order = 0, row = 0;
-  int64_t ms = 0;        // the song's time (after a skip: where the song is)
+  int64_t ms = 0;        // the song's time, counted from its start
   uint32_t levels = 0;   // 4 bits per group of channels, up to 8 groups
   bool ended = false;    // the song has played to its end
 };
@@ -27,9 +27,7 @@ class Playback {
   static constexpr int blockCount = 50;
   static constexpr int meterGroups = 8;
 
-  // Where each order position first starts when the song plays from its
-  // beginning, in ms, -1 where unknown; skips go there.
-  Playback(vxm_song* song, const XmWaveDevice* wave, const int64_t* orderStartMs);
+  Playback(vxm_song* song, const XmWaveDevice* wave);
   ~Playback() { stop(); }
   Playback(const Playback&) = delete;
   Playback& operator=(const Playback&) = delete;
@@ -56,7 +54,6 @@ class Playback {
 
   vxm_song* song_;
   const XmWaveDevice* wave_;
-  const int64_t* orderStartMs_;
   void* device_ = nullptr;
   void* thread_ = nullptr;
   std::vector<int16_t> pcm_;
@@ -71,7 +68,6 @@ class Playback {
   int fillBlock_ = 0;
   uint32_t lastDeviceBytes_ = 0;
   uint64_t bufferBytePosition_ = 0;
-  int64_t offsetMs_ = 0;   // added to the song's time after a skip it cannot place
   bool ended_ = false;
   uint64_t endPlace_ = 0;  // the place of the last block of music
 };

@@ -30,26 +30,6 @@ const char usageText[] =
 
 constexpr int skipOrders = 4;
 
-// Where each order position first starts when the song plays from its
-// beginning, in ms; -1 where it does not within the song's first play (or
-// its first ten minutes). Plays the song unheard, then puts it back at its
-// start.
-void find_order_starts(vxm_song* song, int64_t* orderStartMs) {
-  std::fill(orderStartMs, orderStartMs + 256, -1);
-  vxm_set_row_callback(
-      song,
-      [](void* starts, int order, int, int64_t frame) {
-        auto* ms = static_cast<int64_t*>(starts);
-        if (order >= 0 && order < 256 && ms[order] < 0) ms[order] = frame * 1000 / VXM_RATE_DEFAULT;
-      },
-      orderStartMs);
-  std::vector<int16_t> scratch(2 * VXM_RATE_DEFAULT);
-  for (int second = 0; second < 600 && vxm_render_s16(song, scratch.data(), VXM_RATE_DEFAULT) > 0; ++second) {
-  }
-  vxm_set_row_callback(song, nullptr, nullptr);
-  vxm_seek_ms(song, 0);
-}
-
 std::string clock(int64_t ms) {
   char text[32];
   const int64_t s = ms / 1000;
@@ -83,9 +63,7 @@ struct Status {
 enum class Outcome { finished, next, quit, deviceFailed };
 
 Outcome play(const std::string& path, vxm_song* song, Status& status, bool showStatus) {
-  int64_t orderStartMs[256];
-  find_order_starts(song, orderStartMs);
-  Playback playback(song, music_wave_device(), orderStartMs);
+  Playback playback(song, music_wave_device());
   if (!playback.start()) {
     cli::fail(path, "cannot open the audio device");
     return Outcome::deviceFailed;
