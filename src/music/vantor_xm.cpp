@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "music/xm_block.h"
@@ -157,7 +158,11 @@ void mix_to(vxm_song* s, int64_t target) {
   while (s->mixed < target) {
     if (s->block < 0 || s->blockUsed == out.blockFrames) {
       s->block = out.fillBlock;
-      mix_fill_block(&s->player, target - s->mixed <= out.blockFrames);
+      if (target - s->mixed <= out.blockFrames) {
+        mix_fill_block(&s->player);
+      } else {
+        mix_fill_block_unheard(&s->player);
+      }
       s->blockUsed = 0;
     }
     const int64_t left = target - s->mixed;
@@ -400,6 +405,27 @@ const char* utf8(const vxm_song* s, vxm_name which, int instrument = 0, int samp
   return index < 0 ? "" : s->names.at[index];
 }
 
+// What a cut file lacks, in words.
+void describe_cut(const XmCut& cut, char* out, size_t capacity) {
+  static const char* const where[] = {"",
+                                      "in the module header",
+                                      "in pattern",
+                                      "before pattern",
+                                      "in instrument",
+                                      "before instrument",
+                                      "in the sample data of instrument",
+                                      "in the data after the module"};
+  const auto place = static_cast<size_t>(cut.place);
+  if (cut.place == XmCutPlace::none || place >= sizeof where / sizeof where[0]) {
+    out[0] = '\0';
+  } else if (cut.count > 0) {
+    std::snprintf(out, capacity, "the file is cut short: it ends %s %d of %d; what is missing is silent", where[place],
+                  static_cast<int>(cut.number), static_cast<int>(cut.count));
+  } else {
+    std::snprintf(out, capacity, "the file is cut short: it ends %s; what is missing is silent", where[place]);
+  }
+}
+
 void release(vxm_song* s) {
   xm_player_release(&s->player);
   xm_release_song(s->song);
@@ -440,7 +466,7 @@ vxm_song* make_song(XmSong* loaded, const XmLoadError& failure, int rate, vxm_er
   s->player.tickHandler = library_tick;
   s->gain = 1.0f;
   s->playCount = 1;
-  std::snprintf(s->warning, sizeof s->warning, "%s", failure.warning);
+  describe_cut(failure.cut, s->warning, sizeof s->warning);
   restart(s);
   settle_end(s);  // one play always fits
   set_error(error, VXM_OK, s->warning);

@@ -47,13 +47,18 @@ void mix_output_release(MixOutput* out) {
   out->totalFrames = out->tickFrame = 0;
 }
 
-void mix_fill_block(XmPlayer* player, bool heard) {
+namespace {
+
+// Both ways of filling a block, one body made twice, so that each entry
+// point gets the code it needs and no more (the intro only mixes).
+template <bool heard>
+void fill_block(XmPlayer* player) {
   MixOutput* out = &player->output;
   if (!player->song || !out->mixBuffer || out->blockCount <= 0) return;
   const int32_t b = out->fillBlock;
   const int32_t blockFrames = out->blockFrames;
   float* mix = out->mixBuffer + static_cast<int64_t>(b) * blockFrames * 2;
-  if (heard) std::memset(mix, 0, sizeof(float) * 2 * static_cast<size_t>(blockFrames));
+  if constexpr (heard) std::memset(mix, 0, sizeof(float) * 2 * static_cast<size_t>(blockFrames));
 
   int32_t left = player->tickSamplesLeft;
   int32_t done = 0;
@@ -64,7 +69,7 @@ void mix_fill_block(XmPlayer* player, bool heard) {
       left = xm_next_tick_frames(player);
     }
     const int32_t n = left < blockFrames - done ? left : blockFrames - done;
-    if (heard) {
+    if constexpr (heard) {
       mix_voices(player->voices, player->mix, mix + 2 * static_cast<int64_t>(done), n);
     } else {
       mix_voices_unheard(player->voices, player->mix, mix + 2 * static_cast<int64_t>(done), n);
@@ -80,10 +85,15 @@ void mix_fill_block(XmPlayer* player, bool heard) {
                                                  static_cast<uint8_t>(player->row), player->timeMs}),
                        std::memory_order_release);
   player->tickSamplesLeft = left;
-  if (heard) mix_to_pcm16(mix_block_pcm(out, b), mix, blockFrames);
+  if constexpr (heard) mix_to_pcm16(mix_block_pcm(out, b), mix, blockFrames);
   out->totalFrames += blockFrames;
   out->fillBlock = b + 1 >= out->blockCount ? 0 : b + 1;
 }
+
+}  // namespace
+
+void mix_fill_block(XmPlayer* player) { fill_block<true>(player); }
+void mix_fill_block_unheard(XmPlayer* player) { fill_block<false>(player); }
 
 uint64_t mix_pack_stamp(BlockStamp stamp) {
   return uint64_t{stamp.order} | uint64_t{stamp.row} << 8 |

@@ -26,9 +26,10 @@ void mix_output_release(MixOutput* out);
 // whenever a tick's frames are used up, mixes the voices, advances timeMs
 // per run, stamps the block, converts it into pcmBuffer and moves fillBlock
 // on (wrapping to 0).
-// Unheard, the voices only move on (mix_voices_unheard) and the block's
-// frames are left as they were: for playing up to a point without output.
-void mix_fill_block(XmPlayer* player, bool heard = true);
+void mix_fill_block(XmPlayer* player);
+// The same with the voices only moved on (mix_voices_unheard), the block's
+// frames left as they were: for playing up to a point without output.
+void mix_fill_block_unheard(XmPlayer* player);
 
 // The PCM frames of block b.
 inline int16_t* mix_block_pcm(MixOutput* out, int32_t b) {

@@ -12,7 +12,7 @@ namespace {
 // Formats a reason into `out`. The reasons hold integers only ("%d",
 // "%u"), so a few lines format them: the runtime's formatter would bring its
 // floating-point conversions into every executable that loads a module.
-void format_reason(char* out, size_t capacity, const char* format, va_list args) {
+void format_into(char* out, size_t capacity, const char* format, va_list args) {
   char* const end = out + capacity - 1;  // the terminator's byte
   for (const char* f = format; *f && out < end; ++f) {
     if (f[0] != '%' || (f[1] != 'd' && f[1] != 'u')) {
@@ -45,20 +45,15 @@ bool fail_as(XmLoadError* error, XmLoadFailure kind, const char* format, ...) {
   error->kind = kind;
   va_list args;
   va_start(args, format);
-  format_reason(error->message, sizeof error->message, format, args);
+  format_into(error->message, sizeof error->message, format, args);
   va_end(args);
   return false;
 }
 
-// Records what a module that loads lacks; the first word stays, since
-// everything after the point where a file ends is missing too. Reasons hold
-// integers only, no text.
-void warn(XmLoadError* error, const char* format, ...) {
-  if (!error || error->warning[0] != '\0') return;
-  va_list args;
-  va_start(args, format);
-  format_reason(error->warning, sizeof error->warning, format, args);
-  va_end(args);
+// Records where a module that loads ends too early; the first place stays,
+// since everything after it is missing too.
+void cut_short(XmLoadError* error, XmCutPlace place, int number = 0, int count = 0) {
+  if (error && error->cut.place == XmCutPlace::none) error->cut = XmCut{place, number, count};
 }
 
 // The reasons of the common kind: the bytes are not a module this player
@@ -186,29 +181,22 @@ bool load_patterns(XmSong* song, Reader& r, uint32_t filePatterns) {
   const uint32_t channelCount = static_cast<uint32_t>(song->channelCount);
   uint32_t p = 0;
   for (; p < filePatterns; ++p) {
-    if (!r.has(9)) {
-      if (r.pos < r.size) {
-        warn(r.error, "the file is cut short: it ends in pattern %u of %u; what is missing is silent", p + 1,
-             filePatterns);
-      } else {
-        warn(r.error, "the file is cut short: it ends before pattern %u of %u; what is missing is silent", p + 1,
-             filePatterns);
-      }
-      break;
+    // Packed data the file cuts off leaves the rest of the pattern empty; a
+    // header it cuts off, this pattern and the ones after it.
+    const bool headed = r.has(9);
+    const uint32_t rows = headed ? r.u16(r.pos + 5) : 0;
+    const uint32_t packedSize = headed ? r.u16(r.pos + 7) : 0;
+    if (!r.has(uint64_t{9} + packedSize)) {
+      cut_short(r.error, r.pos < r.size ? XmCutPlace::inPattern : XmCutPlace::beforePattern, static_cast<int>(p + 1),
+                static_cast<int>(filePatterns));
     }
-    const uint32_t rows = r.u16(r.pos + 5);
-    const uint32_t packedSize = r.u16(r.pos + 7);
+    if (!headed) break;
     r.pos += 9;
     if (rows > maxRows) return fail(r.error, "pattern %u has %u rows (at most %u)", p, rows, maxRows);
     XmPattern& pattern = song->patterns[p];
     pattern.rows = static_cast<int32_t>(rows);
     const size_t cellCount = size_t{rows} * channelCount;
-    // Packed data the file cuts off leaves the rest of the pattern empty.
     const size_t present = r.has(packedSize) ? packedSize : r.size - r.pos;
-    if (present < packedSize) {
-      warn(r.error, "the file is cut short: it ends in pattern %u of %u; what is missing is silent", p + 1,
-           filePatterns);
-    }
     if (cellCount > 0) {
       pattern.cells = static_cast<XmCell*>(xm_allocate(cellCount, sizeof(XmCell)));
       if (!pattern.cells) return out_of_memory(r.error);
@@ -297,8 +285,7 @@ bool load_sample_data(XmSong* song, Reader& r, XmSample* sample, int instrument,
     // is there and leave the rest silent.
     const uint64_t available = r.has(byteCount) ? byteCount : r.size - r.pos;
     if (available < byteCount) {
-      warn(r.error, "the file is cut short: it ends in the sample data of instrument %d of %d; what is missing is silent",
-           instrument + 1, static_cast<int>(song->instrumentCount));
+      cut_short(r.error, XmCutPlace::inSampleData, instrument + 1, song->instrumentCount);
     }
     const uint8_t* bytes = r.data + r.pos;
     uint32_t framesRead;
@@ -355,32 +342,24 @@ bool load_instruments(XmSong* song, Reader& r) {
   for (int i = 0; i < count; ++i) {
     XmInstrument& ins = song->instruments[i];
     const size_t start = r.pos;
-    // Where the file ends, this instrument and the ones after it stay empty.
-    auto cut_short = [&] {
-      if (start < r.size) {
-        warn(r.error, "the file is cut short: it ends in instrument %d of %d; what is missing is silent", i + 1, count);
-      } else {
-        warn(r.error, "the file is cut short: it ends before instrument %d of %d; what is missing is silent", i + 1,
-             count);
-      }
-      leave_empty(ins);
-      return true;
-    };
-    if (!r.has(29)) return cut_short();
-    const uint32_t headerSize = r.u32(start);
-    copy_name(ins.name, r, start + 4);
-    const uint32_t sampleCount = r.u16(start + 27);
+    const bool counted = r.has(29);
+    const uint32_t headerSize = counted ? r.u32(start) : 0;
+    const uint32_t sampleCount = counted ? r.u16(start + 27) : 0;
     if (sampleCount > 16) return fail(r.error, "instrument %d has %u samples (at most 16)", i + 1, sampleCount);
-
-    if (sampleCount == 0) {
-      // Nothing to read beyond the sample count, but the header it declares
-      // must be there for the file to be whole.
-      if (!r.has_at(start, headerSize)) return cut_short();
-      r.seek(uint64_t{start} + headerSize);
-      continue;
+    // Every byte the header declares, and with samples the fields read and
+    // the sample headers after it. Where the file ends before that, this
+    // instrument and the ones after it stay empty.
+    const uint64_t headers = uint64_t{start} + headerSize;
+    const bool whole = counted && (sampleCount == 0 ? r.has_at(start, headerSize)
+                                                    : r.has(243) && r.has_at(headers, uint64_t{sampleCount} * 40));
+    if (!whole) {
+      cut_short(r.error, start < r.size ? XmCutPlace::inInstrument : XmCutPlace::beforeInstrument, i + 1, count);
+      return true;
     }
+    copy_name(ins.name, r, start + 4);
+    r.seek(headers);
+    if (sampleCount == 0) continue;
 
-    if (!r.has(243)) return cut_short();
     std::memcpy(ins.keymap, r.data + start + 33, 96);
     read_envelope(r, start + 129, ins.volumeEnvelope);
     read_envelope(r, start + 177, ins.panningEnvelope);
@@ -405,12 +384,6 @@ bool load_instruments(XmSong* song, Reader& r) {
     repair_envelope(ins.panningEnvelope, ins.panningPointCount, ins.panningType, ins.panningSustain,
                     ins.panningLoopStart, ins.panningLoopEnd);
 
-    const uint64_t headers = uint64_t{start} + headerSize;
-    if (!r.has_at(headers, uint64_t{sampleCount} * 40)) {
-      r.seek(r.size);
-      return cut_short();
-    }
-    r.seek(headers);
     ins.sampleCount = static_cast<int32_t>(sampleCount);
     XmSample* loaded[16] = {};
     for (uint32_t n = 0; n < sampleCount; ++n) {
@@ -456,7 +429,7 @@ void check_trailing_chunks(Reader& r) {
     const uint32_t length = r.u32(r.pos + 4);
     r.pos += 8;
     if (!r.has(length)) {
-      warn(r.error, "the file is cut short: it ends in the data after the module");
+      cut_short(r.error, XmCutPlace::afterModule);
       return;
     }
     r.pos += length;
@@ -467,21 +440,15 @@ void check_trailing_chunks(Reader& r) {
 // the first bytes of a file (as many of the 80 as there are).
 bool check_header(const uint8_t* data, size_t size, XmLoadError* error) {
   if (size < 17 || std::memcmp(data, signature, 17) != 0) return fail(error, "not an XM module (wrong signature)");
+  if (size < fixedHeaderEnd) return true;
   auto u16 = [data](size_t at) { return static_cast<uint32_t>(data[at] | data[at + 1] << 8); };
-  if (size >= 66) {
-    const uint32_t songLength = u16(64);
-    if (songLength == 0 || songLength > 256) return fail(error, "song length %u (1 to 256 are playable)", songLength);
+  const uint32_t songLength = u16(64), channelCount = u16(68), patterns = u16(70), instruments = u16(72);
+  if (channelCount == 0 || channelCount > XM_CHANNELS) {
+    return fail(error, "%u channels (1 to %d are playable)", channelCount, XM_CHANNELS);
   }
-  if (size >= 70) {
-    const uint32_t channelCount = u16(68);
-    if (channelCount == 0 || channelCount > XM_CHANNELS) {
-      return fail(error, "%u channels (1 to %d are playable)", channelCount, XM_CHANNELS);
-    }
-  }
-  if (size >= 72 && u16(70) > maxPatterns) return fail(error, "%u patterns (at most %u)", u16(70), maxPatterns);
-  if (size >= 74 && u16(72) > XM_MAX_INSTRUMENTS) {
-    return fail(error, "%u instruments (at most %d)", u16(72), XM_MAX_INSTRUMENTS);
-  }
+  if (songLength == 0 || songLength > 256) return fail(error, "song length %u (1 to 256 are playable)", songLength);
+  if (instruments > XM_MAX_INSTRUMENTS) return fail(error, "%u instruments (at most %d)", instruments, XM_MAX_INSTRUMENTS);
+  if (patterns > maxPatterns) return fail(error, "%u patterns (at most %u)", patterns, maxPatterns);
   return true;
 }
 
@@ -490,7 +457,8 @@ bool check_header(const uint8_t* data, size_t size, XmLoadError* error) {
 bool xm_probe_module(const uint8_t* data, size_t size, XmLoadError* error) {
   if (error) {
     error->kind = XmLoadFailure::none;
-    error->message[0] = error->warning[0] = '\0';
+    error->message[0] = '\0';
+    error->cut = XmCut{};
   }
   if (!data && size) return fail(error, "no data");
   return check_header(data, size, error);
@@ -499,7 +467,8 @@ bool xm_probe_module(const uint8_t* data, size_t size, XmLoadError* error) {
 bool xm_load_module(XmSong* song, const uint8_t* data, size_t size, XmLoadError* error) {
   if (error) {
     error->kind = XmLoadFailure::none;
-    error->message[0] = error->warning[0] = '\0';
+    error->message[0] = '\0';
+    error->cut = XmCut{};
   }
   if (!song || (!data && size)) return fail(error, "no data");
   Reader r{data, size, error};
@@ -507,7 +476,7 @@ bool xm_load_module(XmSong* song, const uint8_t* data, size_t size, XmLoadError*
   if (!check_header(data, size, error)) return false;
   song->defaultGlobalVolume = 64;
   // Without its counts, speed and tempo there is nothing to play.
-  if (r.size < fixedHeaderEnd) return fail(error, "module header cut short by the end of the file");
+  if (r.size < fixedHeaderEnd) return fail(error, "module header cut short");
   copy_name(song->title, r, 17);
   copy_name(song->tracker, r, 38);
   const uint32_t headerSize = r.u32(60);
@@ -530,7 +499,7 @@ bool xm_load_module(XmSong* song, const uint8_t* data, size_t size, XmLoadError*
   const size_t orderBytes = r.size < headerEnd ? r.size - fixedHeaderEnd : headerEnd - fixedHeaderEnd;
   std::memcpy(song->orders, r.data + fixedHeaderEnd, orderBytes);
   if (r.size < headerEnd || !r.has_at(uint64_t{60} + headerSize, 0)) {
-    warn(error, "the file is cut short: it ends in the module header; what is missing is silent");
+    cut_short(error, XmCutPlace::header);
   }
   r.seek(uint64_t{60} + headerSize);
 
@@ -604,7 +573,7 @@ XmSong* xm_load_reader(XmReadFunction read, void* user, XmSampleLoader sampleLoa
       bytes, error);
   if (!whole) return nullptr;
   if (readFailed) {
-    fail_as(error, XmLoadFailure::read, "reading failed");
+    fail_as(error, XmLoadFailure::read, "cannot read the file");
     return nullptr;
   }
   return xm_load_memory(bytes.data, bytes.size, sampleLoader, error);

@@ -24,15 +24,26 @@ constexpr size_t XM_MAX_MODULE_BYTES = size_t{256} << 20;
 
 enum class XmLoadFailure { none, format, memory, open, read };
 
+// Where a file cut short ends, for a module that loads all the same: in
+// or before part `number` of `count` (patterns or instruments counted from
+// 1), in the sample data of instrument `number`, in the module header, or
+// in chunks after the module.
+enum class XmCutPlace : uint8_t {
+  none, header, inPattern, beforePattern, inInstrument, beforeInstrument, inSampleData, afterModule
+};
+struct XmCut {
+  XmCutPlace place;
+  int32_t number, count;
+};
+
 // Why a load failed: the kind, and a short English reason, e.g. "not an XM
-// module (wrong signature)". A load that succeeds leaves kind none, and a
-// warning when the module is incomplete, e.g. "the file is cut short: it
-// ends in the sample data of instrument 3 of 12; what is missing is silent".
+// module (wrong signature)". A load that succeeds leaves kind none, and the
+// first place where the file ends too early when the module is incomplete.
 struct XmLoadError {
   XmLoadFailure kind;
   int systemError;  // errno of a failed read
   char message[192];
-  char warning[160];  // "" for a whole module
+  XmCut cut;        // place none for a whole module
 };
 
 // Loads the `size` bytes at `data` into `song`, which is zero-filled by the

@@ -73,7 +73,7 @@ constexpr uint64_t minimumStep = 0x17C6F8C;
 // guard and the zero slack: a click), so the count is also held to the
 // exact one. Truncation can only make it shorter than exact, which wraps a
 // hair early and is inaudible.
-int32_t frames_to_boundary(const MixVoice& v, int64_t pos, uint64_t step, int32_t todo) {
+inline int32_t frames_to_boundary(const MixVoice& v, int64_t pos, uint64_t step, int32_t todo) {
   const XmSample* s = v.sample;
   const int64_t loopEnd = int64_t{s->loopStart} + s->loopLength;
   int64_t distance;
@@ -107,7 +107,7 @@ int32_t frames_to_boundary(const MixVoice& v, int64_t pos, uint64_t step, int32_
 
 // Puts a voice that reached its boundary back inside its loop, or stops it.
 // Returns false when the voice has stopped.
-bool wrap(MixVoice& v, int64_t& pos) {
+inline bool wrap(MixVoice& v, int64_t& pos) {
   const XmSample* s = v.sample;
   const int64_t loopStart = int64_t{s->loopStart} * one;
   const int64_t loopLength = int64_t{s->loopLength} * one;
@@ -173,6 +173,7 @@ void unheard_pcm16(int16_t*, const float*, int64_t) {}
 
 const MixKernels unheardKernels{unheard_plain, unheard_ramp, unheard_pcm16, true};
 
+template <bool heard>
 void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& kernels, const XmMixRate& rate) {
   const int16_t* data = v.sample->data;
   int64_t pos = static_cast<int64_t>(static_cast<uint64_t>(static_cast<int64_t>(v.position)) << 32) + v.fraction;
@@ -208,7 +209,7 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
     const uint64_t delta = v.direction != 2 ? step : ~step + 1;
     const MixRun run{buffer + 2 * static_cast<int64_t>(done), data, int64_t{v.sample->length} + 8,
                      static_cast<uint64_t>(pos), delta, pass};
-    if (ramping && &kernels == &unheardKernels && pass == v.rampFramesLeft) {
+    if (!heard && ramping && pass == v.rampFramesLeft) {
       // Unheard, a ramp that ends within the pass leaves nothing of its
       // gains: they are set exactly below.
       pos = static_cast<int64_t>(unheard_plain(run, 0.0f, 0.0f));
@@ -242,21 +243,6 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
   }
   v.position = static_cast<int32_t>(pos >> 32);
   v.fraction = static_cast<uint32_t>(pos);
-}
-
-void move_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames, const MixKernels& kernels) {
-  for (int i = 0; i < XM_MIXED_VOICES; ++i) {
-    MixVoice& v = voices[i];
-    if (!v.sample) continue;
-    if (!v.sample->data) {
-      // Nothing to play (an empty sample): the note ends at once.
-      v.sample = nullptr;
-      v.position = 0;
-      v.fraction = 0;
-      continue;
-    }
-    mix_voice(v, buffer, frames, kernels, rate);
-  }
 }
 
 // The processor's fastest loops, or the ones a test or benchmark chose.
@@ -305,6 +291,26 @@ const MixKernels& kernels_in_use() {
   return *k;
 }
 
+// Both ways of moving the voices on, one body made twice, so that each
+// entry point gets the code it needs and no more (the intro only mixes).
+template <bool heard>
+void move_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames) {
+  if (frames <= 0 || !buffer) return;
+  const MixKernels& kernels = heard ? kernels_in_use() : unheardKernels;
+  for (int i = 0; i < XM_MIXED_VOICES; ++i) {
+    MixVoice& v = voices[i];
+    if (!v.sample) continue;
+    if (!v.sample->data) {
+      // Nothing to play (an empty sample): the note ends at once.
+      v.sample = nullptr;
+      v.position = 0;
+      v.fraction = 0;
+      continue;
+    }
+    mix_voice<heard>(v, buffer, frames, kernels, rate);
+  }
+}
+
 }  // namespace
 
 XmMixRate xm_mix_rate(int32_t rate) {
@@ -318,13 +324,11 @@ XmMixRate xm_mix_rate(int32_t rate) {
 }
 
 void mix_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames) {
-  if (frames <= 0 || !buffer) return;
-  move_voices(voices, rate, buffer, frames, kernels_in_use());
+  move_voices<true>(voices, rate, buffer, frames);
 }
 
 void mix_voices_unheard(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames) {
-  if (frames <= 0 || !buffer) return;
-  move_voices(voices, rate, buffer, frames, unheardKernels);
+  move_voices<false>(voices, rate, buffer, frames);
 }
 
 void mix_to_pcm16(int16_t* destination, const float* source, int32_t frames) {

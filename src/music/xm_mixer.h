@@ -21,10 +21,9 @@ XmMixRate xm_mix_rate(int32_t rate);
 // `frames` frames (left, right) of buffer, ramping by `rate`. Does nothing
 // for frames <= 0. The caller zeroes the buffer first.
 void mix_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames);
-
 // Moves the voices on over `frames` frames exactly as mix_voices does
 // (positions, loops, ends, volume ramps) without making the sound: playing
-// a song unheard up to a point costs a small part of mixing it. `buffer`
+// a song up to a point unheard costs a small part of mixing it. `buffer`
 // is the run's place, as for mix_voices, but nothing is written there.
 void mix_voices_unheard(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames);
 

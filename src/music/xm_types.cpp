@@ -7,13 +7,14 @@ const XmSample emptySample{};
 const XmInstrument emptyInstrument{};
 
 namespace {
-std::atomic<long> allocationsLeft{-1};
+// How many allocations may succeed (negative: all), and how many were made
+// since that was set.
+std::atomic<long> allocationLimit{-1};
+std::atomic<long> allocationsMade{0};
 
 bool allocation_allowed() {
-  long left = allocationsLeft.load(std::memory_order_relaxed);
-  while (left > 0 && !allocationsLeft.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
-  }
-  return left != 0;
+  const long limit = allocationLimit.load(std::memory_order_relaxed);
+  return limit < 0 || allocationsMade.fetch_add(1, std::memory_order_relaxed) < limit;
 }
 
 // Zero frames kept before data[0]: a backward pass that ends a hair before
@@ -23,19 +24,21 @@ constexpr uint32_t backFrames = 8;
 }  // namespace
 
 void* xm_allocate(size_t count, size_t size) {
-  if (size != 0 && count > SIZE_MAX / size) return nullptr;
   if (!allocation_allowed()) return nullptr;
-  return std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
+  return std::calloc(count, size);  // null when count x size overflows
 }
 
 void* xm_reallocate(void* memory, size_t size) {
   if (!allocation_allowed()) return nullptr;
-  return std::realloc(memory, size == 0 ? 1 : size);
+  return std::realloc(memory, size);
 }
 
 void xm_deallocate(void* memory) { std::free(memory); }
 
-void xm_fail_allocations_after(long count) { allocationsLeft.store(count < 0 ? -1 : count, std::memory_order_relaxed); }
+void xm_fail_allocations_after(long count) {
+  allocationsMade.store(0, std::memory_order_relaxed);
+  allocationLimit.store(count < 0 ? -1 : count, std::memory_order_relaxed);
+}
 
 int16_t* xm_sample_data_alloc(uint32_t frames) {
   if (frames == 0) return nullptr;

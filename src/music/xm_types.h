@@ -222,7 +222,8 @@ extern const XmInstrument emptyInstrument;
 // Every allocation of the player goes through these, so that running out of
 // memory can be tried at each one in turn. xm_allocate gives zero-filled
 // memory, null when count x size overflows or memory runs out;
-// xm_reallocate keeps the old block when it fails.
+// xm_reallocate keeps the old block when it fails. Neither is asked for 0
+// bytes (which may give null).
 void* xm_allocate(size_t count, size_t size);
 void* xm_reallocate(void* memory, size_t size);
 void xm_deallocate(void* memory);
