@@ -159,6 +159,24 @@ TEST_F(RenderTest, SongLengthLoopsSecondsFadeStdoutInfoAndHelp) {
   EXPECT_EQ(out, line + line);
   EXPECT_EQ(err, "xm-render: " + broken + ": not an XM module (wrong signature)\n");
   EXPECT_EQ(run("--info " + in, &out), 0);
+  // A song that takes 82 minutes to come back has its length, and a cut
+  // file plays, its warning on standard error.
+  ModuleDef slow;
+  slow.instruments.push_back(one_sample_instrument(ramp_sample()));
+  slow.set(0, 0, 0, cell(49, 1));
+  slow.orders = {0, 0};
+  slow.speed = 31;
+  slow.bpm = 32;
+  for (int row = 0; row < 64; ++row) slow.set(0, row, 2, cell(0, 0, 0, fx('E'), 0xEF));
+  const std::vector<uint8_t> slowBytes = build(slow);
+  const std::string slowPath = write("slow.xm", slowBytes);
+  const std::string cutPath = write("cut.xm", {slowBytes.begin(), slowBytes.end() - 100});
+  EXPECT_EQ(run("--info " + slowPath + " " + cutPath, &out, &err), 0);
+  EXPECT_EQ(out, slowPath + ": \"test module\", 4 channels, 1 pattern, 1 instrument, 82:40, linear\n" + cutPath +
+                     ": \"test module\", 4 channels, 1 pattern, 1 instrument, 82:40, linear\n");
+  EXPECT_EQ(err, "xm-render: " + cutPath +
+                     ": the file is cut short: it ends in the sample data of instrument 1 of 1; what is missing is "
+                     "silent\n");
   EXPECT_EQ(run(in + " --rows -o -", &out, &err), 2);
   EXPECT_FALSE(fs::exists(dir / "song.wav"));
 }

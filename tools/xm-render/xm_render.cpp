@@ -60,7 +60,8 @@ const char usageText[] =
     "  A WAV file holds at most 6 hours here (its header counts at most 4 GiB,\n"
     "  6 h 45 min at 44100 Hz): --seconds goes up to 21600, less above 49700 Hz,\n"
     "  and --loops stops there with a word.\n"
-    "  A song that never comes back to a row it played is cut after one hour.\n";
+    "  A song that never comes back to a row it played (within about a million\n"
+    "  rows) is cut after one hour.\n";
 
 // Row logging: the library reports each row as it mixes it.
 int64_t renderFrames = 0;
@@ -232,6 +233,11 @@ int main(int argc, char** argv) {
     renderFrames = once.frames;
     if (!once.ended) {
       cli::note("the song never comes back to a row it played; stopped after " + format_duration(once.frames, hz));
+    } else if (once.frames > maxFrames) {
+      // A song may take longer than a WAV file holds before it comes back.
+      renderFrames = maxFrames;
+      cli::note("the song plays " + format_duration(once.frames, hz) + " before it comes back; stopped at the WAV file's limit of " +
+                limit_words(hz));
     }
   } else {
     const vxm_length all = vxm_measure(song, static_cast<int>(1 + loops), maxFrames);
