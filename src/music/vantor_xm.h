@@ -138,11 +138,11 @@ VXM_API vxm_song* vxm_load_io(const vxm_io* io, void* user, int rate, vxm_error*
 
 /* Whether the `size` bytes at `data` begin an XM module this library plays,
  * without loading it: VXM_OK, or VXM_ERROR_FORMAT with the reason in
- * `error` (may be null). The signature and the counts in the first
- * VXM_PROBE_BYTES bytes are judged, as much of them as `size` covers (at
- * least 17 bytes are needed to say yes). VXM_ERROR_ARGUMENT for null data
- * with a size. A module that passes can still be refused by a load when its
- * later parts cannot be played. */
+ * `error` (may be null). The signature (the first 17 bytes) is judged, and
+ * when `size` covers the first VXM_PROBE_BYTES bytes, the counts of
+ * channels, orders, patterns and instruments too. VXM_ERROR_ARGUMENT for
+ * null data with a size. A module that passes can still be refused by a
+ * load when its later parts cannot be played. */
 #define VXM_PROBE_BYTES 80
 VXM_API vxm_status vxm_probe(const void* data, size_t size, vxm_error* error);
 

@@ -65,8 +65,8 @@ XmSong* xm_load_reader(XmReadFunction read, void* user, XmSampleLoader sampleLoa
 // Reads the file through its callbacks from its start.
 XmSong* xm_load_file(XmFile* file, XmSampleLoader sampleLoader, XmLoadError* error);
 // Whether the `size` bytes at `data` begin a module this loader plays,
-// judged on the signature and the counts of the header's first 80 bytes
-// (on what there is of them). False with the reason in `error`.
+// judged on the signature and, when there are 80 bytes, the header's counts.
+// False with the reason in `error`.
 constexpr size_t XM_PROBE_BYTES = 80;
 bool xm_probe_module(const uint8_t* data, size_t size, XmLoadError* error);
 // Opens `name` through `callbacks`, reads it and closes it.
