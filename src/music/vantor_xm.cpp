@@ -432,6 +432,18 @@ vxm_status vxm_seek_ms(vxm_song* s, int64_t ms) {
   return VXM_OK;
 }
 
+vxm_status vxm_set_rules(vxm_song* s, vxm_rules rules) {
+  if (!s || (rules != VXM_RULES_PLAYER && rules != VXM_RULES_TRACKER)) return VXM_ERROR_ARGUMENT;
+  s->song->rules = rules == VXM_RULES_TRACKER ? XM_RULES_TRACKER : XM_RULES_PLAYER;
+  // Where the plays end can move with the rules.
+  s->endKnown = false;
+  return restart(s, 0) ? VXM_OK : VXM_ERROR_MEMORY;
+}
+
+vxm_rules vxm_get_rules(const vxm_song* s) {
+  return s && s->song->rules == XM_RULES_TRACKER ? VXM_RULES_TRACKER : VXM_RULES_PLAYER;
+}
+
 void vxm_set_play_count(vxm_song* s, int count) {
   if (!s) return;
   s->playCount = count < 0 ? 0 : count;

@@ -180,6 +180,22 @@ VXM_API void vxm_mute_channel(vxm_song* song, int channel, int muted);
  * the output untouched, 0.5 halves it. Negative values count as 0. */
 VXM_API void vxm_set_gain(vxm_song* song, float gain);
 
+/* Whose rules a song plays by. VXM_RULES_PLAYER (the default) are this
+ * player's own: exactly what the intro plays. VXM_RULES_TRACKER follow the
+ * tracker that defined the XM format wherever the two differ (key-off and
+ * fade-out, note delay, retrigger, tremor, the note range and more), so that
+ * songs sound as their composers heard them. */
+typedef enum vxm_rules {
+  VXM_RULES_PLAYER = 0,
+  VXM_RULES_TRACKER = 1
+} vxm_rules;
+/* Plays the song by `rules` from its start, as vxm_seek_order(song, 0) does;
+ * choose them before rendering. VXM_ERROR_ARGUMENT for a null song or rules
+ * that are neither of these. */
+VXM_API vxm_status vxm_set_rules(vxm_song* song, vxm_rules rules);
+/* The rules the song plays by; VXM_RULES_PLAYER for a null song. */
+VXM_API vxm_rules vxm_get_rules(const vxm_song* song);
+
 /* Called while rendering, once for every row the song starts, with the
  * output frame (counted from the start or the last seek) at which the row's
  * first tick begins: for pictures in step with the music. Rows are reported

@@ -134,11 +134,16 @@ struct XmSong {
   int32_t rate;
   XmMixRate mix;
   void* host;        // whoever plays the song may keep its own record here
+  uint8_t rules;     // XM_RULES_PLAYER or XM_RULES_TRACKER
   char title[21];    // as in the file, up to its first NUL, trailing spaces removed
   char tracker[21];  // the name of the program that wrote it, likewise
 };
 
 constexpr int16_t XM_FLAG_LINEAR = 1;
+
+// Whose rules a song plays by: this player's own, or the tracker's.
+constexpr uint8_t XM_RULES_PLAYER = 0;
+constexpr uint8_t XM_RULES_TRACKER = 1;
 
 // Playback state of one pattern channel.
 struct XmChannel {

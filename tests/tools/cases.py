@@ -56,6 +56,7 @@ XM_RENDER = [
     (["s.xm", "--loops", "-1"], ["s.xm"], 2, "xm-render: --loops: -1 is below the limit of 0", ["s.xm"], {}),
     (["s.xm", "--loops", "abc"], ["s.xm"], 2, "xm-render: --loops: 'abc' is not a whole number", ["s.xm"], {}),
     (["s.xm", "--bogus"], ["s.xm"], 2, "xm-render: --bogus: unknown option", ["s.xm"], dict(wine=True)),
+    (["s.xm", "--rules", "fast"], ["s.xm"], 2, "xm-render: --rules: 'fast' is not player or tracker", ["s.xm"], {}),
     (["s.xm", "-o", "a.wav", "-o", "b.wav"], ["s.xm"], 2, "xm-render: -o: given twice", ["s.xm"], {}),
     (["s.xm", "--seconds=1"], ["s.xm"], 0, None, ["s.xm", "s.wav"], dict(wine=True)),
     # Loud at the WAV file's limit, said before the long render starts.
