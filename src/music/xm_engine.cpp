@@ -429,6 +429,9 @@ void extended_row(XmSong* song, XmChannel& ch, XmSample* sample, const XmCell& c
       ch.updateFlags |= XM_UPDATE_VOLUME;
       break;
     case 13:
+      // ED0 delays nothing: the note plays now. (Waiting for a tick 0 that
+      // has already passed would lose it.)
+      if (y == 0) break;
       ch.updateFlags &= static_cast<uint8_t>(~(XM_UPDATE_FREQUENCY | XM_UPDATE_VOLUME |
                                                XM_UPDATE_PANNING | XM_UPDATE_TRIGGER));
       ch.period = savedPeriod;

@@ -158,7 +158,11 @@ bool load_patterns(XmSong* song, Reader& r, uint32_t filePatterns) {
     if (!r.has(9)) return fail("pattern %u header cut short by the end of the file", p);
     const uint32_t rows = r.u16(r.pos + 5);
     const uint32_t packedSize = r.u16(r.pos + 7);
-    r.pos += 9;
+    // The header states its own length; a longer one carries fields this
+    // player does not know, and the packed data starts after it.
+    const uint32_t headerSize = r.u32(r.pos);
+    if (headerSize > 9 && !r.has(headerSize)) return fail("pattern %u header cut short by the end of the file", p);
+    r.pos += headerSize > 9 ? headerSize : 9;
     if (rows > maxRows) return fail("pattern %u has %u rows (at most %u)", p, rows, maxRows);
     if (!r.has(packedSize)) return fail("pattern %u data runs past the end of the file", p);
     XmPattern& pattern = song->patterns[p];
@@ -207,15 +211,17 @@ bool load_sample_header(XmSample* sample, const Reader& r, size_t at) {
   if (type & 1) sample->loopMode = XM_LOOP_FORWARD;
   if (type & 2) sample->loopMode = XM_LOOP_PINGPONG;
   if (type & 16) sample->bits = 16;
+  // Later trackers store a stereo sample (type bit 5) as its left side
+  // followed by its right, the lengths counting both.
+  sample->stereo = (type & 32) != 0;
   if (sample->loopMode == XM_LOOP_NONE) {
     sample->loopStart = 0;
     sample->loopLength = sample->length;
   }
-  if (sample->bits == 16) {
-    sample->length /= 2;
-    sample->loopStart /= 2;
-    sample->loopLength /= 2;
-  }
+  const uint32_t bytesPerFrame = (sample->bits == 16 ? 2 : 1) * (sample->stereo ? 2 : 1);
+  sample->length /= bytesPerFrame;
+  sample->loopStart /= bytesPerFrame;
+  sample->loopLength /= bytesPerFrame;
   // A loop reaching past the sample end is cut at the end; the guard frame
   // and the mixer's boundaries rely on loopStart + loopLength <= length.
   if (sample->loopStart > sample->length) sample->loopStart = sample->length;
@@ -230,49 +236,65 @@ bool load_sample_header(XmSample* sample, const Reader& r, size_t at) {
   return true;
 }
 
+// Values of one side of a sample: `frames` 8- or 16-bit values from
+// `bytes` (of which `available` are there; the rest stay 0), already decoded
+// when `deltas` is false.
+void read_side(const uint8_t* bytes, uint64_t available, int bits, bool deltas, int16_t* out, uint32_t frames) {
+  const uint32_t step = bits == 16 ? 2 : 1;
+  const uint64_t present = available / step < frames ? available / step : frames;
+  for (uint32_t j = 0; j < present; ++j) {
+    out[j] = bits == 16 ? static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * j] | bytes[2 * j + 1] << 8))
+                        : static_cast<int16_t>(static_cast<int8_t>(bytes[j]) * 256);
+  }
+  if (!deltas) return;
+  // Delta decoding in 16-bit wrap-around; for 8-bit data this equals
+  // decoding in 8 bits and widening afterwards.
+  uint16_t sum = 0;
+  for (uint32_t j = 0; j < present; ++j) {
+    sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(out[j]));
+    out[j] = static_cast<int16_t>(sum);
+  }
+}
+
 bool load_sample_data(XmSong* song, Reader& r, XmSample* sample, int instrument, int index) {
   const uint32_t frames = sample->length;
-  const uint64_t byteCount = uint64_t{sample->bits} * frames / 8;
+  const uint64_t sideBytes = uint64_t{sample->bits} * frames / 8;
+  const uint64_t byteCount = sample->stereo ? 2 * sideBytes : sideBytes;
   int16_t* data = xm_sample_data_alloc(frames);
   if (!data) return fail("out of memory");
   sample->data = data;
 
+  // Stereo: the left side goes to `data`, the right to `right`, and the
+  // sample plays their mean.
+  int16_t* right = nullptr;
+  if (sample->stereo) {
+    right = static_cast<int16_t*>(std::calloc(frames, sizeof(int16_t)));
+    if (!right) return fail("out of memory");
+  }
   if (song->sampleLoader) {
-    if (sample->bits == 16) {
-      song->sampleLoader(data, static_cast<uint32_t>(byteCount), 16, instrument, index);
-    } else {
-      auto* buffer = static_cast<int8_t*>(std::calloc(size_t{frames} * 2 + 16, 1));
-      if (!buffer) return fail("out of memory");
-      song->sampleLoader(buffer, static_cast<uint32_t>(byteCount), 8, instrument, index);
-      for (uint32_t j = 0; j < frames; ++j) data[j] = static_cast<int16_t>(buffer[j] * 256);
-      std::free(buffer);
+    auto* buffer = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(byteCount) + 16, 1));
+    if (!buffer) {
+      std::free(right);
+      return fail("out of memory");
     }
+    song->sampleLoader(buffer, static_cast<uint32_t>(byteCount), sample->bits, instrument, index);
+    read_side(buffer, sideBytes, sample->bits, false, data, frames);
+    if (right) read_side(buffer + sideBytes, sideBytes, sample->bits, false, right, frames);
+    std::free(buffer);
     r.seek(r.pos + byteCount);
   } else {
     // Real files are sometimes cut short inside the last sample: keep what
     // is there and leave the rest silent.
     const uint64_t available = r.has(byteCount) ? byteCount : r.size - r.pos;
     const uint8_t* bytes = r.data + r.pos;
-    uint32_t framesRead;
-    if (sample->bits == 16) {
-      framesRead = static_cast<uint32_t>(available / 2);
-      for (uint32_t j = 0; j < framesRead; ++j) {
-        data[j] = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * j] | bytes[2 * j + 1] << 8));
-      }
-    } else {
-      framesRead = static_cast<uint32_t>(available);
-      for (uint32_t j = 0; j < framesRead; ++j) {
-        data[j] = static_cast<int16_t>(static_cast<int8_t>(bytes[j]) * 256);
-      }
-    }
+    read_side(bytes, available < sideBytes ? available : sideBytes, sample->bits, true, data, frames);
+    if (right) read_side(bytes + sideBytes, available > sideBytes ? available - sideBytes : 0, sample->bits, true, right, frames);
     r.pos += static_cast<size_t>(available);
-    // Delta decoding in 16-bit wrap-around; for 8-bit data this equals
-    // decoding in 8 bits and widening afterwards.
-    uint16_t sum = 0;
-    for (uint32_t j = 0; j < framesRead; ++j) {
-      sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(data[j]));
-      data[j] = static_cast<int16_t>(sum);
-    }
+  }
+  if (right) {
+    for (uint32_t j = 0; j < frames; ++j) data[j] = static_cast<int16_t>((int32_t{data[j]} + right[j]) >> 1);
+    std::free(right);
+    sample->stereo = 0;
   }
   sample->bits = 16;
 
@@ -346,7 +368,7 @@ bool load_instruments(XmSong* song, Reader& r) {
       r.pos += 40;
       // Sample data may be cut short by the end of the file, but claims far
       // beyond the file are not a module: they would only allocate memory.
-      r.sampleBytes += uint64_t{sample->bits} * sample->length / 8;
+      r.sampleBytes += uint64_t{sample->bits} * sample->length / 8 * (sample->stereo ? 2 : 1);
       if (r.sampleBytes > 2 * uint64_t{r.size}) {
         return fail("instrument %d sample %u: sample sizes far beyond the file size", i + 1, n + 1);
       }

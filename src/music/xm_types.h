@@ -48,6 +48,7 @@ struct XmSample {
   uint8_t bits;         // 8 or 16 as stored; 16 once the data is loaded
   uint8_t loopMode;     // 1 none, 2 forward, 4 ping-pong (0 only in emptySample)
   int8_t relativeNote;
+  uint8_t stereo;  // 1 while a stereo sample loads (its two sides become one)
   char name[23];  // as in the file, up to its first NUL, trailing spaces removed
 };
 

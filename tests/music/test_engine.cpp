@@ -228,6 +228,7 @@ TEST_F(XmEngineEffects, GlobalVolumeRetriggerCutAndDelay) {
   at(3, 0, cell(0, 0, 0, fx('G'), 0x50));
   at(0, 1, cell(C4, 1, 0x30, fx('R'), 0x53));
   at(0, 2, cell(C4, 1, 0, fx('E'), 0xC2));
+  at(1, 2, cell(C5, 1, 0, fx('E'), 0xD0));
   at(0, 3, cell(C4, 1));
   at(1, 3, cell(C5, 1, 0x20, fx('E'), 0xD2));
   play();
@@ -243,6 +244,8 @@ TEST_F(XmEngineEffects, GlobalVolumeRetriggerCutAndDelay) {
   EXPECT_NE(ch(1).voice, r);
   run(2);
   run(1);  // row 1: H02 slides down on ticks only
+  EXPECT_EQ(ch(2).period, 3840) << "ED0 delays nothing: the note plays at once";
+  EXPECT_EQ(voice(2).volume, 63);
   EXPECT_EQ(ch(3).period, 4608);
   EXPECT_EQ(ch(3).volume, 64) << "note delay keeps the old volume";
   run(1);

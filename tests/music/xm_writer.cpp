@@ -110,7 +110,7 @@ std::vector<uint8_t> build(const ModuleDef& def) {
     header.fadeout = ins.fadeout;
     xmwrite::put_instrument_header(o, header);
     for (const SampleDef& s : ins.samples) {
-      const uint32_t unit = s.sixteenBit ? 2 : 1;
+      const uint32_t unit = (s.sixteenBit ? 2 : 1) * (s.right.empty() ? 1 : 2);
       xmwrite::SampleHeader sh;
       sh.lengthBytes =
           static_cast<uint32_t>(s.lengthBytes >= 0 ? s.lengthBytes : static_cast<int64_t>(s.frames.size() * unit));
@@ -118,19 +118,23 @@ std::vector<uint8_t> build(const ModuleDef& def) {
       sh.loopLengthBytes = static_cast<uint32_t>(s.loopLengthBytes >= 0 ? s.loopLengthBytes : s.loopLength * unit);
       sh.volume = s.volume;
       sh.finetune = s.finetune;
-      sh.type = static_cast<uint8_t>(s.type | (s.sixteenBit ? 16 : 0));
+      sh.type = static_cast<uint8_t>(s.type | (s.sixteenBit ? 16 : 0) | (s.right.empty() ? 0 : 32));
       sh.panning = s.panning;
       sh.relativeNote = s.relativeNote;
       sh.name = "sample";
       xmwrite::put_sample_header(o, sh);
     }
     for (const SampleDef& s : ins.samples) {
-      if (s.sixteenBit) {
-        xmwrite::put_sample_data(o, s.frames, false);
-      } else {
-        std::vector<int16_t> bytes;
-        for (int16_t v : s.frames) bytes.push_back(static_cast<int8_t>(v >> 8));
-        xmwrite::put_sample_data(o, bytes, true);
+      // Each side of a stereo sample is delta coded on its own.
+      for (const std::vector<int16_t>* side : {&s.frames, &s.right}) {
+        if (side->empty()) continue;
+        if (s.sixteenBit) {
+          xmwrite::put_sample_data(o, *side, false);
+        } else {
+          std::vector<int16_t> bytes;
+          for (int16_t v : *side) bytes.push_back(static_cast<int8_t>(v >> 8));
+          xmwrite::put_sample_data(o, bytes, true);
+        }
       }
     }
   }
