@@ -5,8 +5,14 @@
   2. the core: src/shell, src/music (the player), src/scroller, src/font
   3. the backends: src/platform/win32, sdl and web
 
-and that nothing under src/ reaches into tools/ or tests/. Prints one line
-per include that runs the wrong way and exits 1 when there is any.
+and that nothing under src/ reaches into tools/ or tests/. The player
+(src/music) is also the library libvantor-xm, so it stands alone: it uses
+nothing of the seam nor of the other core folders. Both kinds of include are
+read ("..." and <...>, the latter where it names a file of the project),
+and so are the CMake files' target_link_libraries, a link being a use like
+an include. Neither the seam nor the core includes a platform's own headers
+(<windows.h>, SDL, Emscripten). Prints one line per include or link that
+runs the wrong way and exits 1 when there is any.
 
 Usage: check-layers.py [REPOSITORY]   (default: the one holding this script)
 
@@ -21,8 +27,12 @@ import tempfile
 CORE = ("shell", "music", "scroller", "font")
 BACKENDS = ("win32", "sdl", "web")
 SOURCE = (".h", ".hpp", ".c", ".cpp", ".inl")
-INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
+INCLUDE = re.compile(r'^\s*#\s*include\s*(?:"([^"]+)"|<([^>]+)>)', re.M)
 CMAKE_REACH = re.compile(r'(SOURCE_DIR\}|\.\.)/(tools|tests)\b')
+CMAKE_TARGET = re.compile(r'\badd_(?:library|executable)\s*\(\s*([A-Za-z0-9_.+:-]+)', re.I)
+CMAKE_LINK = re.compile(r'\btarget_link_libraries\s*\(([^)]*)\)', re.I)
+PLATFORM_HEADER = re.compile(r'^(windows\.h|SDL[^/]*\.h|SDL2/|emscripten[./]|webgl/)', re.I)
+SKIPPED_FOLDERS = ("build", "node_modules")  # build trees, the web tests' packages
 
 
 def layer(path):
@@ -43,8 +53,8 @@ def broken_rule(source, target):
         return "the seam includes the core or a backend"
     if source in CORE and target == "backend":
         return "a core folder includes a backend"
-    if source == "music" and target == "seam":
-        return "the player includes the seam"
+    if source == "music" and target in ("seam", "shell", "scroller", "font"):
+        return "the player uses the seam or another core folder"
     if source in ("font", "scroller") and target == "shell":
         return "font or scroller include shell/"
     if source in CORE + ("seam", "backend") and target in ("tools", "tests"):
@@ -65,6 +75,56 @@ def resolve(root, including, name):
     return os.path.normpath(os.path.join(base, name)).replace(os.sep, "/")
 
 
+def resolve_angled(root, name):
+    """The repository-relative path an angled include names when it is a
+    file of the project (from src/ or the repository root); None for the
+    system's and the libraries' headers."""
+    for base in ("src", ""):
+        candidate = os.path.normpath(os.path.join(base, name))
+        if os.path.isfile(os.path.join(root, candidate)):
+            return candidate.replace(os.sep, "/")
+    return None
+
+
+def cmake_files(root):
+    """Every CMake file of the tree, as (repository-relative path, text with
+    the comments blanked out and the lines kept)."""
+    for folder, subfolders, files in os.walk(root):
+        subfolders[:] = sorted(d for d in subfolders if not d.startswith(".") and d not in SKIPPED_FOLDERS)
+        for file in sorted(files):
+            if file == "CMakeLists.txt" or file.endswith(".cmake"):
+                path = os.path.relpath(os.path.join(folder, file), root).replace(os.sep, "/")
+                with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
+                    text = "\n".join(line.split("#")[0] for line in f.read().split("\n"))
+                yield path, text
+
+
+def link_problems(root):
+    """Links against the layers: the layer of the linking target (where it
+    is made, else the file that links it) against the layer of each project
+    target it names, bare or inside a generator expression."""
+    files = list(cmake_files(root))
+    made_in = {}
+    for path, text in files:
+        for match in CMAKE_TARGET.finditer(text):
+            made_in.setdefault(match.group(1), layer(path))
+    found = []
+    for path, text in files:
+        for match in CMAKE_LINK.finditer(text):
+            words = match.group(1).split()
+            if not words:
+                continue
+            user = words[0]
+            source = made_in.get(user, layer(path))
+            for word in words[1:]:
+                for name in re.findall(r"[A-Za-z0-9_.+-]+", word):
+                    why = broken_rule(source, made_in[name]) if name in made_in else None
+                    if why:
+                        line = text.count("\n", 0, match.start()) + 1
+                        found.append(f"{path}:{line}: {user} links {name}: {why}")
+    return found
+
+
 def problems(root):
     found = []
     for folder, _, files in os.walk(os.path.join(root, "src")):
@@ -83,12 +143,18 @@ def problems(root):
             with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
                 text = f.read()
             for match in INCLUDE.finditer(text):
-                target_path = resolve(root, path, match.group(1))
-                why = broken_rule(source, layer(target_path))
+                quoted, angled = match.groups()
+                if quoted:
+                    named, why = f'"{quoted}"', broken_rule(source, layer(resolve(root, path, quoted)))
+                else:
+                    named, target_path = f"<{angled}>", resolve_angled(root, angled)
+                    why = broken_rule(source, layer(target_path)) if target_path else None
+                    if source in CORE + ("seam",) and PLATFORM_HEADER.match(angled):
+                        why = "the core or the seam includes a platform's own header"
                 if why:
                     line = text.count("\n", 0, match.start()) + 1
-                    found.append(f"{path}:{line}: includes \"{match.group(1)}\": {why}")
-    return found
+                    found.append(f"{path}:{line}: includes {named}: {why}")
+    return found + link_problems(root)
 
 
 def check_rules():
@@ -100,8 +166,16 @@ def check_rules():
         "src/scroller/scroller.cpp": '#include "shell/gl.h"',
         "src/font/cube.cpp": '#include "../../tests/music/xm_writer.h"',
         "src/scroller/CMakeLists.txt": "target_include_directories(x PRIVATE ${PROJECT_SOURCE_DIR}/tools/x)",
-        "src/shell/fine.cpp": '#include "platform/platform.h"\n#include "music/music.h"',
-        "src/platform/sdl/fine.cpp": '#include "shell/main_loop.h"',
+        "src/shell/fine.cpp": '#include "platform/platform.h"\n#include "music/music.h"\n#include <vector>',
+        "src/platform/sdl/fine.cpp": '#include "shell/main_loop.h"\n#include <SDL.h>\n#include <platform/platform.h>',
+        "src/music/xm_mixer.cpp": "#include <platform/platform.h>",
+        "src/music/xm_engine.cpp": '#include "shell/intro.h"',
+        "src/font/font.cpp": "#include <SDL.h>",
+        "src/music/CMakeLists.txt": "add_library(vantor_music STATIC x.cpp)\n"
+                                    "target_link_libraries(vantor_music\n  PUBLIC Threads::Threads $<BUILD_INTERFACE:vantor_shell>)",
+        "src/shell/fine.cmake": "add_library(vantor_shell STATIC y.cpp)\ntarget_link_libraries(vantor_shell PRIVATE vantor_music)",
+        "src/font/link.cmake": "target_link_libraries(vantor_font PRIVATE xm_write)",
+        "tools/fine/CMakeLists.txt": "add_library(xm_write STATIC z.cpp)\ntarget_link_libraries(xm_write PRIVATE vantor_music)",
     }
     with tempfile.TemporaryDirectory() as root:
         for path, text in breaking.items():
@@ -123,9 +197,9 @@ def main():
     for line in found:
         print(line, file=sys.stderr)
     if found:
-        print(f"check-layers: {len(found)} include(s) against the layers", file=sys.stderr)
+        print(f"check-layers: {len(found)} include(s) or link(s) against the layers", file=sys.stderr)
         return 1
-    print("check-layers: every include points down the layers")
+    print("check-layers: every include and link points down the layers")
     return 0
 
 

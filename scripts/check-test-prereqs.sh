@@ -22,11 +22,15 @@ check_tools() {
   for entry in cmake:cmake ninja:ninja-build g++:g++ pkg-config:pkg-config clang++:clang \
                x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 i686-w64-mingw32-g++:g++-mingw-w64-i686 \
                Xvfb:xvfb xdotool:xdotool xwininfo:x11-utils xlsfonts:x11-utils import:imagemagick \
-               convert:imagemagick python3:python3 wine:wine pulseaudio:pulseaudio; do
+               convert:imagemagick python3:python3 wine:wine pulseaudio:pulseaudio \
+               weston:weston weston-debug:weston weston-screenshooter:weston; do
     program="${entry%%:*}" package="${entry#*:}"
     command -v "$program" >/dev/null || missing "the program $program" "$package"
   done
   /usr/bin/python3 -c 'import Xlib' 2>/dev/null || missing "Python's Xlib module" python3-xlib
+  # Under Wayland the intro's windows get their title bar from libdecor's plugin.
+  compgen -G "/usr/lib/*/libdecor/plugins-1/libdecor-cairo.so" >/dev/null ||
+    missing "libdecor's title bar for windows under Wayland" libdecor-0-plugin-1-cairo
   # WebKit's sound goes to the web tests' sound server through GStreamer.
   if command -v WebKitWebDriver >/dev/null; then
     compgen -G "/usr/lib/*/gstreamer-1.0/libgstpulseaudio.so" >/dev/null ||

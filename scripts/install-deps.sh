@@ -13,19 +13,24 @@ case "$mode" in run|test) ;; *) echo "usage: $0 [run|test]" >&2; exit 2 ;; esac
 # libopengl-dev: CMake's OpenGL::GL target is the GLVND libOpenGL, which
 # libgl-dev does not bring. xfonts-base: SDL draws its "fullscreen?" box with
 # core X fonts, and without them there is no prompt (any X server, Xvfb or
-# a desktop). fontconfig finds the loading screen's font.
+# a desktop). fontconfig finds the loading screen's font. libwayland-dev:
+# the intro asks a Wayland compositor for its seat before SDL starts there;
+# libdecor-0-plugin-1-cairo: the title bar (caption, close button) SDL draws
+# for its windows where the compositor draws none (GNOME, Weston).
 run_pkgs=(cmake ninja-build g++ pkg-config libsdl2-dev libsdl2-ttf-dev libgl-dev libopengl-dev
-          libfontconfig-dev fonts-liberation xfonts-base)
+          libfontconfig-dev fonts-liberation xfonts-base libwayland-dev libdecor-0-plugin-1-cairo)
 # libegl-dev and Mesa: the headless capture tool and the picture tests;
 # libpng-dev: the PNG files it writes.
 # x11-utils: xwininfo and xlsfonts; python3-xlib: the close request.
+# weston: the private Wayland compositor (with weston-debug and
+# weston-screenshooter) of the Wayland cases.
 # The web page's three engines: chromium; firefox-esr; webkit2gtk-driver
 # (WebKitWebDriver, and through its library WebKitGTK's MiniBrowser).
 # Firefox and WebKit play through a private pulseaudio, WebKit by way of
 # GStreamer's pulsesink (gstreamer1.0-pulseaudio).
 test_pkgs=(libgtest-dev googletest libbenchmark-dev clang
            g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
-           xvfb xdotool x11-utils imagemagick python3 python3-xlib
+           xvfb xdotool x11-utils imagemagick python3 python3-xlib weston
            libegl-dev libegl-mesa0 libgl1-mesa-dri libpng-dev gdb
            libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
            emscripten chromium firefox-esr webkit2gtk-driver pulseaudio gstreamer1.0-pulseaudio)

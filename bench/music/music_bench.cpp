@@ -15,14 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "music/music.h"
 #include "music/vantor_xm.h"
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
-#include "music/xm_file.h"
 #include "music/xm_length.h"
 #include "music/xm_loader.h"
 #include "music/xm_mixer.h"
+#include "music/xm_player.h"
 #include "xm_writer.h"
 
 namespace fs = std::filesystem;
@@ -64,24 +63,24 @@ std::vector<uint8_t> busy_module() {
   return build(m);
 }
 
-void render(benchmark::State& state, XmSong* song, MixPath path) {
+void render(benchmark::State& state, const XmSong* song, MixPath path) {
   if (!mix_use_path(path)) {
     state.SkipWithError("this processor cannot run the path");
     return;
   }
-  MixOutput out{};
-  if (!mix_output_init(&out, song)) {
+  PlayerPtr player = player_for(song);
+  if (!player) {
     state.SkipWithError("out of memory");
     return;
   }
-  const int64_t frames = int64_t{seconds} * mixRate;
+  const MixOutput& out = player->output;
+  const int64_t frames = int64_t{seconds} * 44100;
   for (auto _ : state) {
-    xm_start_song(song);
-    out.fillBlock = 0;
-    for (int64_t done = 0; done < frames; done += out.blockFrames) mix_fill_block(&out);
+    xm_start_song(player.get());
+    for (int64_t done = 0; done < frames; done += out.blockFrames) mix_fill_block(player.get());
     benchmark::DoNotOptimize(out.pcmBuffer[0]);
   }
-  mix_output_release(&out);
+  player.reset();
   mix_use_path(MixPath::Best);
   state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(seconds) * static_cast<double>(state.iterations()),
                                                     benchmark::Counter::kIsRate);
@@ -121,10 +120,9 @@ std::vector<uint8_t> file_bytes(const std::string& path) {
 }
 
 void render_file(benchmark::State& state, const std::string& path, MixPath mixer) {
-  music_use_stdio_files();
-  SongPtr song(xm_load(path.c_str(), nullptr));
+  SongPtr song = load_path(path);
   if (!song) {
-    state.SkipWithError(xm_last_error());
+    state.SkipWithError(load_error());
     return;
   }
   render(state, song.get(), mixer);
@@ -133,7 +131,7 @@ void render_file(benchmark::State& state, const std::string& path, MixPath mixer
 void render_busy(benchmark::State& state, MixPath mixer) {
   SongPtr song = load_bytes(busy_module());
   if (!song) {
-    state.SkipWithError(xm_last_error());
+    state.SkipWithError(load_error());
     return;
   }
   render(state, song.get(), mixer);
@@ -184,10 +182,9 @@ void print_table(const TableReporter& reporter, const char* from, const char* to
 // the length computation's wall time as a percentage of the render's.
 void register_song_length_benchmarks(const std::vector<fs::path>& files) {
   benchmark::RegisterBenchmark("song_length/corpus", [files](benchmark::State& state) {
-    music_use_stdio_files();
     std::vector<SongPtr> songs;
     for (const fs::path& f : files) {
-      SongPtr song(xm_load(f.string().c_str(), nullptr));
+      SongPtr song = load_path(f.string());
       if (song) songs.push_back(std::move(song));
     }
     if (songs.empty()) {
@@ -197,26 +194,24 @@ void register_song_length_benchmarks(const std::vector<fs::path>& files) {
     int64_t audioFrames = 0;
     const auto renderStart = std::chrono::steady_clock::now();
     for (const SongPtr& song : songs) {
-      const int64_t frames = xm_song_length(song.get()).frames;
+      const int64_t frames = xm_song_length(song.get(), 44100).frames;
       audioFrames += frames;
-      MixOutput out{};
-      if (!mix_output_init(&out, song.get())) continue;
-      xm_start_song(song.get());
-      for (int64_t done = 0; done < frames; done += out.blockFrames) mix_fill_block(&out);
-      benchmark::DoNotOptimize(out.pcmBuffer[0]);
-      mix_output_release(&out);
+      PlayerPtr player = player_for(song.get());
+      if (!player) continue;
+      for (int64_t done = 0; done < frames; done += player->output.blockFrames) mix_fill_block(player.get());
+      benchmark::DoNotOptimize(player->output.pcmBuffer[0]);
     }
     const double renderSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - renderStart).count();
     const auto lengthStart = std::chrono::steady_clock::now();
     for (auto _ : state) {
-      for (const SongPtr& song : songs) benchmark::DoNotOptimize(xm_song_length(song.get()).frames);
+      for (const SongPtr& song : songs) benchmark::DoNotOptimize(xm_song_length(song.get(), 44100).frames);
     }
     const double lengthSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - lengthStart).count() /
         static_cast<double>(state.iterations());
     state.counters["modules"] = static_cast<double>(songs.size());
-    state.counters["audio_s"] = static_cast<double>(audioFrames) / mixRate;
+    state.counters["audio_s"] = static_cast<double>(audioFrames) / 44100;
     state.counters["render_s"] = renderSeconds;
     state.counters["render_share_pct"] = 100.0 * lengthSeconds / renderSeconds;
   })->Unit(benchmark::kMillisecond);

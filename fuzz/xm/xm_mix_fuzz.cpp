@@ -8,7 +8,6 @@
 #include <cstring>
 #include <vector>
 
-#include "music/xm_engine.h"
 #include "music/xm_mixer.h"
 #include "music/xm_types.h"
 
@@ -35,8 +34,8 @@ void fail(const char* what) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Bytes in{data, size, 0};
-  mixRate = 44100;
-  mix_set_rate();
+  const XmMixRate rate = xm_mix_rate(44100);
+  static MixVoice voices[XM_MIXED_VOICES];
   XmSample samples[sampleCount] = {};
   for (XmSample& s : samples) {
     s.length = 1 + in.take(2) % 2048;
@@ -80,12 +79,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(start, voices, sizeof start);
   std::vector<float> reference(2 * static_cast<size_t>(frames) + 2), fast(reference.size());
   mix_use_path(MixPath::Scalar);
-  mix_voices(reference.data(), frames);
+  mix_voices(voices, rate, reference.data(), frames);
   MixVoice afterReference[XM_MIXED_VOICES];
   std::memcpy(afterReference, voices, sizeof afterReference);
   std::memcpy(voices, start, sizeof start);
   mix_use_path(MixPath::Best);
-  mix_voices(fast.data(), frames);
+  mix_voices(voices, rate, fast.data(), frames);
   if (std::memcmp(reference.data(), fast.data(), reference.size() * sizeof(float)) != 0) fail("buffer");
   for (int i = 0; i < count; ++i) {
     const MixVoice& a = afterReference[i];

@@ -19,6 +19,8 @@ void music_file_seek(void* stream, int32_t offset, int32_t origin) {
 
 int32_t music_file_tell(void* stream) { return static_cast<int32_t>(std::ftell(static_cast<std::FILE*>(stream))); }
 
-void music_use_stdio_files() {
-  xm_set_file_callbacks(music_file_open, music_file_close, music_file_read, music_file_seek, music_file_tell);
+const XmFileCallbacks* music_stdio_files() {
+  static const XmFileCallbacks stdioFiles{music_file_open, music_file_close, music_file_read, music_file_seek,
+                                          music_file_tell};
+  return &stdioFiles;
 }

@@ -11,9 +11,10 @@
  *   while ((n = vxm_render_s16(song, frames, 1024)) > 0) play(frames, n);
  *   vxm_free(song);
  *
- * Threads: the library has no global state. One song is used by one thread
- * at a time; different songs may be loaded, rendered and freed on different
- * threads at once. Functions that only read a song (the information and
+ * Threads: the library's only global state is the choice of mixing code
+ * (vxm_use_mixer). One song is used by one thread at a time; different
+ * songs, from the same file too, may be loaded, rendered and freed on
+ * different threads at once. Functions that only read a song (the information and
  * position calls) may not run while another thread renders that same song.
  *
  * Damaged input: a module that cannot be played safely is rejected with a
@@ -27,13 +28,19 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
-#define VXM_VERSION_MAJOR 1
-#define VXM_VERSION_MINOR 0
-#define VXM_VERSION_PATCH 0
+/* VXM_VERSION_MAJOR, VXM_VERSION_MINOR, VXM_VERSION_PATCH and
+ * VXM_VERSION_STRING (such as "1.0.0"), written by the build. */
+#include "vantor_xm_version.h"
 /* One number that grows with every release: major * 10000 + minor * 100 + patch. */
 #define VXM_VERSION (VXM_VERSION_MAJOR * 10000 + VXM_VERSION_MINOR * 100 + VXM_VERSION_PATCH)
-#define VXM_VERSION_STRING "1.0.0"
+
+/* Output rates the library renders at, in frames per second, and the one
+ * it uses when asked for 0: that of the intro and of xm-render. */
+#define VXM_RATE_MIN 8000
+#define VXM_RATE_MAX 192000
+#define VXM_RATE_DEFAULT 44100
 
 #if defined(_WIN32) && defined(VXM_SHARED_BUILD)
 #define VXM_API __declspec(dllexport)
@@ -72,10 +79,10 @@ typedef struct vxm_error {
 } vxm_error;
 
 /* Reading through your own code. `read` copies up to `bytes` bytes into
- * `buffer` and returns how many it copied: fewer only at the end of the data
+ * `buffer` and returns how many it copied: 0 only at the end of the data
  * (or on an error). `rewind` goes back to the first byte; non-zero on
- * success. The module is read once, from the start, during the load call;
- * the callbacks are not used afterwards. */
+ * success. The load call rewinds once, then reads the module once to its
+ * end; the callbacks are not used afterwards. */
 typedef struct vxm_io {
   size_t (*read)(void* user, void* buffer, size_t bytes);
   int (*rewind)(void* user);
@@ -91,11 +98,16 @@ VXM_API const char* vxm_version_string(void);
 /* --- Loading --------------------------------------------------------------
  * Each returns a new song ready to play from its start, or null with
  * `error` filled in (`error` may be null). `rate` is the output rate in
- * frames per second, 8000 to 192000; 0 means 44100. The song copies what it
- * keeps: the caller's data, path and callbacks are not used after the call. */
+ * frames per second, VXM_RATE_MIN to VXM_RATE_MAX; 0 means
+ * VXM_RATE_DEFAULT. Each source is read once. The song copies what it
+ * keeps: the caller's data, path, stream and callbacks are not used after
+ * the call. */
 
 VXM_API vxm_song* vxm_load_memory(const void* data, size_t size, int rate, vxm_error* error);
 VXM_API vxm_song* vxm_load_file(const char* path, int rate, vxm_error* error);
+/* Reads `stream` from where it stands to its end (a pipe works too); the
+ * stream stays open. */
+VXM_API vxm_song* vxm_load_stdio(FILE* stream, int rate, vxm_error* error);
 VXM_API vxm_song* vxm_load_io(const vxm_io* io, void* user, int rate, vxm_error* error);
 
 /* Frees the song and everything it holds. Null does nothing. */
@@ -152,11 +164,29 @@ VXM_API vxm_length vxm_measure(const vxm_song* song, int plays, int64_t capFrame
 /* --- Position and control ---------------------------------------------------- */
 
 /* Where the next frame rendered is: order position, row, tick within the
- * row, and milliseconds since the start. */
+ * row, and milliseconds since the start; the pattern playing there, the
+ * speed (ticks per row) and the tempo (BPM). */
 VXM_API int vxm_order(const vxm_song* song);
 VXM_API int vxm_row(const vxm_song* song);
 VXM_API int vxm_tick(const vxm_song* song);
 VXM_API int64_t vxm_time_ms(const vxm_song* song);
+VXM_API int vxm_pattern(const vxm_song* song);
+VXM_API int vxm_speed(const vxm_song* song);
+VXM_API int vxm_tempo(const vxm_song* song);
+
+/* What a channel plays at the next frame rendered, for pictures in step
+ * with the music. */
+typedef struct vxm_channel_state {
+  int note;       /* its last note, 1 (C-0) to 96 (B-7); 0 while it is silent */
+  int instrument; /* that note's instrument, 1 to 128; 0 while it is silent */
+  int volume;     /* the channel's volume, 0 to 64 */
+  int level;      /* how loud it sounds, 0 to 127: the volume after envelopes,
+                     fadeout and global volume; 0 while silent or muted */
+} vxm_channel_state;
+/* Fills `state` for channel `channel` (0-based) and returns 1; for a null
+ * song or state, or a channel the song does not have, returns 0 and fills
+ * in zeros where it can. */
+VXM_API int vxm_channel(const vxm_song* song, int channel, vxm_channel_state* state);
 
 /* Plays on from the start of order position `order`, with the voices and
  * effects reset as at the song's start. VXM_ERROR_ARGUMENT when past the

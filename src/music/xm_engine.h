@@ -1,31 +1,34 @@
-// The playback engine: advances a song tick by tick and leaves the result in
-// the voice table (which sample, where, at what step and level).
+// The playback engine: advances a context's song tick by tick and leaves the
+// result in the context's voices (which sample, where, at what step and
+// level). Its parts: effects (xm_effects), the oscillators (vibrato,
+// tremolo, auto-vibrato, tremor), envelopes, periods and the voice update.
 #pragma once
 
-#include "music/xm_types.h"
+#include <cstdint>
 
-// Output frames per second of the songs that name no rate of their own.
-extern int32_t mixRate;
+#include "music/xm_effects.h"
+#include "music/xm_player.h"
 
-// The rate `song` plays at: its own, else mixRate.
-inline int32_t xm_song_rate(const XmSong* song) { return song->rate > 0 ? song->rate : mixRate; }
+// The default tick handler: advances the context's song by one tick.
+void xm_tick(XmPlayer* player);
 
-// The song's tick handler: advances the song by one tick.
-void xm_tick(XmSong* song);
+// Output frames of one tick at `bpm` (below 1 counts as 1) and `rate`:
+// 882 at 125 BPM and 44100 Hz. At least 1.
+int32_t xm_tick_frames(int32_t bpm, int32_t rate);
 
 // Sets bpm and recomputes samplesPerTick; frames already counted in
 // tickSamplesLeft keep their length. Tempos below 1 count as 1.
-void xm_set_bpm(XmSong* song, int32_t bpm);
+void xm_set_bpm(XmPlayer* player, int32_t bpm);
 
-// Starts `song` from its beginning on its tables: sets the process-wide
-// rate constants for a song at mixRate, zeroes all voices (each gets its index and a step
-// of 1), resets the song position, speed, tempo, global volume and time, and
-// zeroes channels 0..channelCount-1 pointing channel i at voice i.
-// Run it before the first block is mixed; nothing may be mixing meanwhile.
-void xm_start_song(XmSong* song);
+// The channel's instrument and the sample its note plays; the empty ones
+// where the number or the keymap names nothing.
+XmResolved xm_resolve(const XmSong* song, const XmChannel& ch);
 
-// Amiga period of 0-based note n with finetune f.
-int32_t xm_amiga_period(int32_t note, int32_t finetune);
-// Output frequency in Hz of a channel's period and period delta. The delta
-// raises the pitch with the linear table and lowers it with the Amiga table.
-int32_t xm_period_frequency(int32_t period, int32_t periodDelta, bool linear);
+// The cell of channel `channel` in the context's current row, or an empty
+// cell where the pattern has no such row.
+const XmCell& xm_current_cell(const XmPlayer& player, int channel);
+
+// A new instrument on the channel: volume and panning from `sample`,
+// envelopes, fadeout, auto-vibrato and tremor from their start, vibrato and
+// tremolo positions too unless their waveform keeps them. Flags 2 and 4.
+void xm_reset_channel(XmChannel& ch, const XmSample* sample);

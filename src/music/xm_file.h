@@ -1,6 +1,6 @@
-// The file layer: the loader reads modules only through five callbacks, so
-// the player needs no file system of its own. The intro installs one
-// process-wide table; a file may also carry a table of its own.
+// The file layer: a module may be read through five callbacks, so the player
+// needs no file system of its own. Each file carries the table it is read
+// through; there is no table for the whole process.
 #pragma once
 
 #include <cstdint>
@@ -21,22 +21,18 @@ struct XmFileCallbacks {
   XmFileTell tell;
 };
 
-// Installs the process-wide table. If any of the five is null, all five
-// are cleared. Call before loading; not thread-safe against a running load.
-void xm_set_file_callbacks(XmFileOpen open, XmFileClose close, XmFileRead read,
-                           XmFileSeek seek, XmFileTell tell);
-// True when all five callbacks are installed.
-bool xm_file_callbacks_installed();
+// True when all five callbacks are set.
+bool xm_file_callbacks_complete(const XmFileCallbacks* io);
 
 // An open file: the handle returned by the open callback, and the table
-// it is read through (null: the process-wide one).
+// it is read through.
 struct XmFile {
   void* handle;
   const XmFileCallbacks* io;
 };
 
-// Null when no callbacks are installed, open fails or memory runs out.
-XmFile* xm_file_open(const char* name);
+// Null when the table is incomplete, open fails or memory runs out.
+XmFile* xm_file_open(const char* name, const XmFileCallbacks* io);
 // Closes and frees; null is ignored.
 void xm_file_close(XmFile* file);
 // These do nothing on a null file (read and tell return 0).

@@ -2,12 +2,21 @@
 
 #include <cstring>
 
+#include "music/xm_effects.h"
 #include "music/xm_engine.h"
+#include "music/xm_rules.h"
 
 namespace {
 
-// Effect numbers that move the position or change the timing.
-constexpr uint8_t FX_JUMP = 11, FX_BREAK = 13, FX_EXTENDED = 14, FX_SPEED = 15;
+// The position and timing of a song as the length scan follows it.
+struct Sequence {
+  const XmSong& song;
+  const XmRules& rules;
+  int32_t rate;
+  int32_t speed, samplesPerTick;
+  int32_t tick, row, order, patternDelayTicks, nextRow, nextOrder;
+  int32_t loopJumpRow;  // row a pattern loop last jumped back to in this pattern, -1 = none
+};
 
 const XmCell* row_cells(const XmSong& song, int32_t order, int32_t row) {
   if (order < 0 || order >= 256) return nullptr;
@@ -31,12 +40,12 @@ void put16(std::string& key, int32_t v) {
 }
 
 // The row tick's part of the engine that decides the position and the
-// timing, step for step as the engine does it, on the copy `s` and the loop
-// fields. Everything else a row does cannot change where playback goes.
-void sequence_row(XmSong& s, int32_t* loopRow, int32_t* loopCount, int channelCount) {
+// timing, step for step as the engine does it, on `s` and the loop fields.
+// Everything else a row does cannot change where playback goes.
+void sequence_row(Sequence& s, int32_t* loopRow, int32_t* loopCount, int channelCount) {
   s.nextRow = -1;
   s.nextOrder = -1;
-  const XmCell* cells = row_cells(s, s.order, s.row);
+  const XmCell* cells = row_cells(s.song, s.order, s.row);
   if (!cells) return;
   bool jumped = false;
   for (int i = 0; i < channelCount; ++i) {
@@ -44,7 +53,7 @@ void sequence_row(XmSong& s, int32_t* loopRow, int32_t* loopCount, int channelCo
     const int x = cell.param >> 4, y = cell.param & 15;
     switch (cell.effect) {
       case FX_JUMP:
-        s.nextOrder = cell.param >= s.songLength ? 0 : cell.param;
+        s.nextOrder = cell.param >= s.song.songLength ? 0 : cell.param;
         s.nextRow = 0;
         jumped = true;
         break;
@@ -52,18 +61,18 @@ void sequence_row(XmSong& s, int32_t* loopRow, int32_t* loopCount, int channelCo
         const int32_t target = x * 10 + y;
         s.nextRow = target > 63 ? 0 : target;
         if (!jumped) s.nextOrder = s.order + 1;
-        if (s.nextOrder >= s.songLength) s.nextOrder = 0;
+        if (s.nextOrder >= s.song.songLength) s.nextOrder = 0;
         break;
       }
       case FX_EXTENDED:
-        if (x == 6) {
+        if (x == FX_E_PATTERN_LOOP) {
           if (y == 0) {
             loopRow[i] = s.row;
           } else {
             loopCount[i] = loopCount[i] == 0 ? y : loopCount[i] - 1;
-            if (loopCount[i] != 0) s.nextRow = loopRow[i];
+            if (loopCount[i] != 0) s.nextRow = s.loopJumpRow = loopRow[i];
           }
-        } else if (x == 14) {
+        } else if (x == FX_E_PATTERN_DELAY) {
           s.patternDelayTicks = y * s.speed;
         }
         break;
@@ -71,7 +80,7 @@ void sequence_row(XmSong& s, int32_t* loopRow, int32_t* loopCount, int channelCo
         if (cell.param < 32) {
           s.speed = cell.param;
         } else {
-          xm_set_bpm(&s, cell.param);
+          s.samplesPerTick = xm_tick_frames(cell.param, s.rate);
         }
         break;
       default: break;
@@ -107,34 +116,20 @@ bool XmRowStates::revisit(int32_t order, int32_t row, const XmChannel* channels,
   return revisit(order, row, loopRow, loopCount, count);
 }
 
-XmSongLength xm_song_length(const XmSong* song, int passes, int64_t capFrames, int32_t startOrder) {
+XmSongLength xm_song_length(const XmSong* song, int32_t rate, int passes, int64_t capFrames, int32_t startOrder,
+                            const XmRules* rules) {
   XmSongLength result{0, 0, 0, false};
   if (!song || song->channelCount <= 0) return result;
-  if (capFrames < 0) capFrames = int64_t{XM_LENGTH_CAP_SECONDS} * xm_song_rate(song);
+  if (capFrames < 0) capFrames = int64_t{XM_LENGTH_CAP_SECONDS} * rate;
   if (passes < 1) passes = 1;
   const int channelCount = song->channelCount < XM_CHANNELS ? song->channelCount : XM_CHANNELS;
 
-  // A song of its own with just what sequencing reads: the song may be
-  // playing on the output thread meanwhile, which writes its position fields.
-  XmSong s{};
-  s.patterns = song->patterns;
-  s.patternCount = song->patternCount;
-  s.channelCount = song->channelCount;
-  s.songLength = song->songLength;
-  s.restartPosition = song->restartPosition;
-  std::memcpy(s.orders, song->orders, sizeof s.orders);
-  s.defaultSpeed = song->defaultSpeed;
-  s.defaultBpm = song->defaultBpm;
-  s.rate = song->rate;
-  s.speed = s.defaultSpeed;
-  s.order = s.row = s.tick = 0;
-  s.nextOrder = s.nextRow = -1;
-  if (startOrder > 0 && startOrder < s.songLength) {
+  Sequence s{*song, rules ? *rules : xmPlayerRules, rate, song->defaultSpeed, xm_tick_frames(song->defaultBpm, rate),
+             0, 0, 0, 0, -1, -1, -1};
+  if (startOrder > 0 && startOrder < song->songLength) {
     s.nextOrder = startOrder;
     s.nextRow = 0;
   }
-  s.patternDelayTicks = 0;
-  xm_set_bpm(&s, s.defaultBpm);
   int32_t loopRow[XM_CHANNELS] = {}, loopCount[XM_CHANNELS] = {};
   XmRowStates states;
   int passesDone = 0;
@@ -144,8 +139,8 @@ XmSongLength xm_song_length(const XmSong* song, int passes, int64_t capFrames, i
     if (s.tick == 0) {
       if (s.nextOrder >= 0) s.order = s.nextOrder;
       if (s.nextRow >= 0) s.row = s.nextRow;
-      if (s.order >= s.songLength) s.order = 0;
-      if (s.row >= pattern_rows(s, s.order)) s.row = 0;
+      if (s.order >= song->songLength) s.order = 0;
+      if (s.row >= pattern_rows(*song, s.order)) s.row = s.rules.missingRow(s.row);
       if (states.revisit(s.order, s.row, loopRow, loopCount, channelCount)) {
         if (++passesDone == passes) return XmSongLength{frames, s.order, s.row, true};
         // The next pass ends at the next return, counted from here.
@@ -153,12 +148,14 @@ XmSongLength xm_song_length(const XmSong* song, int passes, int64_t capFrames, i
         states.revisit(s.order, s.row, loopRow, loopCount, channelCount);
       }
       sequence_row(s, loopRow, loopCount, channelCount);
+      if (s.nextOrder >= 0) s.loopJumpRow = -1;
       if (s.nextRow == -1) {
         s.nextRow = s.row + 1;
-        if (s.nextRow >= pattern_rows(s, s.order)) {
+        if (s.nextRow >= pattern_rows(*song, s.order)) {
           s.nextOrder = s.order + 1;
-          if (s.nextOrder >= s.songLength) s.nextOrder = s.restartPosition;
-          s.nextRow = 0;
+          if (s.nextOrder >= song->songLength) s.nextOrder = song->restartPosition;
+          s.nextRow = s.rules.patternStartRow(s.loopJumpRow);
+          s.loopJumpRow = -1;
         }
       }
     }
@@ -167,7 +164,7 @@ XmSongLength xm_song_length(const XmSong* song, int passes, int64_t capFrames, i
       s.patternDelayTicks = 0;
       s.tick = 0;
     }
-    frames += s.samplesPerTick > 0 ? s.samplesPerTick : 1;
+    frames += s.samplesPerTick;
   }
   return XmSongLength{capFrames, s.order, s.row, false};
 }

@@ -13,6 +13,8 @@
 
 #include "music/xm_types.h"
 
+struct XmRules;
+
 // The state a row starts in, as far as it decides where playback goes next:
 // the position, and each channel's pattern loop (how many passes are left,
 // and while that is not 0, the row the loop returns to).
@@ -30,7 +32,7 @@ class XmRowStates {
 };
 
 struct XmSongLength {
-  int64_t frames;    // output frames at mixRate until the end, or the cap
+  int64_t frames;    // output frames at the rate asked for until the end, or the cap
   int32_t endOrder;  // the row playback comes back to: order position
   int32_t endRow;    // and row
   bool ended;        // false when the song did not come back before the cap
@@ -39,10 +41,12 @@ struct XmSongLength {
 // Where a song that never comes back is cut: one hour.
 constexpr int32_t XM_LENGTH_CAP_SECONDS = 3600;
 
-// The length of `passes` plays of the song from its beginning (or from the
-// start of order position `startOrder`): pass 1 ends at the first return to
-// a row already played in the same state, each further pass at the next
-// such return after that. capFrames < 0 means XM_LENGTH_CAP_SECONDS at the
-// song's rate. The result is what the block filler reaches: the frame at
-// which the first tick of the returning row begins.
-XmSongLength xm_song_length(const XmSong* song, int passes = 1, int64_t capFrames = -1, int32_t startOrder = 0);
+// The length at `rate` frames a second of `passes` plays of the song from
+// its beginning (or from the start of order position `startOrder`): pass 1
+// ends at the first return to a row already played in the same state, each
+// further pass at the next such return after that. capFrames < 0 means
+// XM_LENGTH_CAP_SECONDS. The result is what the block filler reaches: the
+// frame at which the first tick of the returning row begins.
+// The song plays by `rules`; null means this player's own.
+XmSongLength xm_song_length(const XmSong* song, int32_t rate, int passes = 1, int64_t capFrames = -1,
+                            int32_t startOrder = 0, const XmRules* rules = nullptr);

@@ -1,24 +1,25 @@
 #include "music/xm_loader.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
-#include "music/xm_engine.h"
 #include "music/xm_file.h"
 
 namespace {
 
-thread_local char lastError[192];
-
-// Records why loading failed. The reasons hold integers only ("%d", "%u"),
-// so a few lines format them: the runtime's formatter would bring its
-// floating-point conversions into every executable that loads a module.
-bool fail(const char* format, ...) {
+// Records why loading failed (when there is a record). The reasons hold
+// integers only ("%d", "%u"), so a few lines format them: the runtime's
+// formatter would bring its floating-point conversions into every
+// executable that loads a module.
+bool fail_as(XmLoadError* error, XmLoadFailure kind, const char* format, ...) {
+  if (!error) return false;
+  error->kind = kind;
   va_list args;
   va_start(args, format);
-  char* out = lastError;
-  char* const end = lastError + sizeof lastError - 1;  // the terminator's byte
+  char* out = error->message;
+  char* const end = error->message + sizeof error->message - 1;  // the terminator's byte
   for (const char* f = format; *f && out < end; ++f) {
     if (f[0] != '%' || (f[1] != 'd' && f[1] != 'u')) {
       *out++ = *f;
@@ -46,11 +47,17 @@ bool fail(const char* format, ...) {
   return false;
 }
 
-// Modules are small; anything near this size is not one.
-constexpr uint32_t maxFileSize = 256u << 20;
+// The reasons of the common kind: the bytes are not a module this player
+// can play safely.
+template <typename... Values>
+bool fail(XmLoadError* error, const char* format, Values... values) {
+  return fail_as(error, XmLoadFailure::format, format, values...);
+}
 
-// The whole file in memory. Reading it once lets every size be checked
-// against the real file length and turns a short read into a plain
+bool out_of_memory(XmLoadError* error) { return fail_as(error, XmLoadFailure::memory, "out of memory"); }
+
+// The whole file in memory, read once from where the source stands: every
+// size is then checked against the real length, and a short read is a plain
 // end of file instead of stale bytes.
 struct Bytes {
   uint8_t* data = nullptr;
@@ -58,22 +65,24 @@ struct Bytes {
   ~Bytes() { std::free(data); }
 };
 
-bool read_whole_file(XmFile* file, Bytes& bytes) {
-  xm_file_seek(file, 0, 0);
+// Reads with `read` (bytes copied, 0 at the end or on an error) until the
+// end or XM_MAX_MODULE_BYTES.
+template <typename Read>
+bool read_all(Read read, Bytes& bytes, XmLoadError* error) {
   size_t capacity = 0;
   for (;;) {
     constexpr size_t chunk = 64 * 1024;
     if (bytes.size + chunk > capacity) {
       const size_t grown = capacity ? capacity * 2 : 4 * chunk;
       auto* data = static_cast<uint8_t*>(std::realloc(bytes.data, grown));
-      if (!data) return fail("out of memory");
+      if (!data) return out_of_memory(error);
       bytes.data = data;
       capacity = grown;
     }
-    const uint32_t got = xm_file_read(bytes.data + bytes.size, chunk, file);
+    const size_t got = read(bytes.data + bytes.size, chunk);
     bytes.size += got > chunk ? chunk : got;
-    if (got < chunk) return true;
-    if (bytes.size > maxFileSize) return fail("file too large to be a module");
+    if (bytes.size > XM_MAX_MODULE_BYTES) return fail(error, "file too large to be a module");
+    if (got == 0) return true;
   }
 }
 
@@ -81,6 +90,7 @@ bool read_whole_file(XmFile* file, Bytes& bytes) {
 struct Reader {
   const uint8_t* data;
   size_t size;
+  XmLoadError* error;
   size_t pos = 0;
   uint64_t sampleBytes = 0;  // sample data claimed so far
 
@@ -155,22 +165,22 @@ void read_envelope(const Reader& r, size_t at, XmEnvelopePoint* points) {
 bool load_patterns(XmSong* song, Reader& r, uint32_t filePatterns) {
   const uint32_t channelCount = static_cast<uint32_t>(song->channelCount);
   for (uint32_t p = 0; p < filePatterns; ++p) {
-    if (!r.has(9)) return fail("pattern %u header cut short by the end of the file", p);
+    if (!r.has(9)) return fail(r.error, "pattern %u header cut short by the end of the file", p);
     const uint32_t rows = r.u16(r.pos + 5);
     const uint32_t packedSize = r.u16(r.pos + 7);
     // The header states its own length; a longer one carries fields this
     // player does not know, and the packed data starts after it.
     const uint32_t headerSize = r.u32(r.pos);
-    if (headerSize > 9 && !r.has(headerSize)) return fail("pattern %u header cut short by the end of the file", p);
+    if (headerSize > 9 && !r.has(headerSize)) return fail(r.error, "pattern %u header cut short by the end of the file", p);
     r.pos += headerSize > 9 ? headerSize : 9;
-    if (rows > maxRows) return fail("pattern %u has %u rows (at most %u)", p, rows, maxRows);
-    if (!r.has(packedSize)) return fail("pattern %u data runs past the end of the file", p);
+    if (rows > maxRows) return fail(r.error, "pattern %u has %u rows (at most %u)", p, rows, maxRows);
+    if (!r.has(packedSize)) return fail(r.error, "pattern %u data runs past the end of the file", p);
     XmPattern& pattern = song->patterns[p];
     pattern.rows = static_cast<int32_t>(rows);
     const size_t cellCount = size_t{rows} * channelCount;
     if (cellCount > 0) {
       pattern.cells = static_cast<XmCell*>(std::calloc(cellCount, sizeof(XmCell)));
-      if (!pattern.cells) return fail("out of memory");
+      if (!pattern.cells) return out_of_memory(r.error);
       if (packedSize != 0) unpack_pattern(r.data + r.pos, packedSize, pattern.cells, cellCount);
     }
     r.pos += packedSize;
@@ -180,7 +190,7 @@ bool load_patterns(XmSong* song, Reader& r, uint32_t filePatterns) {
     XmPattern& pattern = song->patterns[p];
     pattern.rows = 64;
     pattern.cells = static_cast<XmCell*>(std::calloc(size_t{64} * channelCount, sizeof(XmCell)));
-    if (!pattern.cells) return fail("out of memory");
+    if (!pattern.cells) return out_of_memory(r.error);
   }
   return true;
 }
@@ -261,7 +271,7 @@ bool load_sample_data(XmSong* song, Reader& r, XmSample* sample, int instrument,
   const uint64_t sideBytes = uint64_t{sample->bits} * frames / 8;
   const uint64_t byteCount = sample->stereo ? 2 * sideBytes : sideBytes;
   int16_t* data = xm_sample_data_alloc(frames);
-  if (!data) return fail("out of memory");
+  if (!data) return out_of_memory(r.error);
   sample->data = data;
 
   // Stereo: the left side goes to `data`, the right to `right`, and the
@@ -269,13 +279,13 @@ bool load_sample_data(XmSong* song, Reader& r, XmSample* sample, int instrument,
   int16_t* right = nullptr;
   if (sample->stereo) {
     right = static_cast<int16_t*>(std::calloc(frames, sizeof(int16_t)));
-    if (!right) return fail("out of memory");
+    if (!right) return out_of_memory(r.error);
   }
   if (song->sampleLoader) {
     auto* buffer = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(byteCount) + 16, 1));
     if (!buffer) {
       std::free(right);
-      return fail("out of memory");
+      return out_of_memory(r.error);
     }
     song->sampleLoader(buffer, static_cast<uint32_t>(byteCount), sample->bits, instrument, index);
     read_side(buffer, sideBytes, sample->bits, false, data, frames);
@@ -312,16 +322,16 @@ bool load_instruments(XmSong* song, Reader& r) {
   const int count = song->instrumentCount;
   if (count == 0) return true;
   song->instruments = static_cast<XmInstrument*>(std::calloc(static_cast<size_t>(count), sizeof(XmInstrument)));
-  if (!song->instruments) return fail("out of memory");
+  if (!song->instruments) return out_of_memory(r.error);
 
   for (int i = 0; i < count; ++i) {
     XmInstrument& ins = song->instruments[i];
     const size_t start = r.pos;
-    if (!r.has(29)) return fail("instrument %d header cut short by the end of the file", i + 1);
+    if (!r.has(29)) return fail(r.error, "instrument %d header cut short by the end of the file", i + 1);
     const uint32_t headerSize = r.u32(start);
     copy_name(ins.name, r, start + 4);
     const uint32_t sampleCount = r.u16(start + 27);
-    if (sampleCount > 16) return fail("instrument %d has %u samples (at most 16)", i + 1, sampleCount);
+    if (sampleCount > 16) return fail(r.error, "instrument %d has %u samples (at most 16)", i + 1, sampleCount);
     ins.sampleCount = static_cast<int32_t>(sampleCount);
 
     if (sampleCount == 0) {
@@ -330,7 +340,7 @@ bool load_instruments(XmSong* song, Reader& r) {
       continue;
     }
 
-    if (!r.has(243)) return fail("instrument %d header cut short by the end of the file", i + 1);
+    if (!r.has(243)) return fail(r.error, "instrument %d header cut short by the end of the file", i + 1);
     std::memcpy(ins.keymap, r.data + start + 33, 96);
     read_envelope(r, start + 129, ins.volumeEnvelope);
     read_envelope(r, start + 177, ins.panningEnvelope);
@@ -357,26 +367,28 @@ bool load_instruments(XmSong* song, Reader& r) {
 
     const uint64_t headers = uint64_t{start} + headerSize;
     if (!r.has_at(headers, uint64_t{sampleCount} * 40)) {
-      return fail("instrument %d sample headers cut short by the end of the file", i + 1);
+      return fail(r.error, "instrument %d sample headers cut short by the end of the file", i + 1);
     }
     r.seek(headers);
+    XmSample* loaded[16] = {};
     for (uint32_t n = 0; n < sampleCount; ++n) {
       auto* sample = static_cast<XmSample*>(std::calloc(1, sizeof(XmSample)));
-      if (!sample) return fail("out of memory");
-      ins.samples[n] = sample;
+      if (!sample) return out_of_memory(r.error);
+      ins.samples[n] = loaded[n] = sample;
+      sample->number = static_cast<uint16_t>(1 + i * 16 + static_cast<int>(n));
       load_sample_header(sample, r, r.pos);
       r.pos += 40;
       // Sample data may be cut short by the end of the file, but claims far
       // beyond the file are not a module: they would only allocate memory.
       r.sampleBytes += uint64_t{sample->bits} * sample->length / 8 * (sample->stereo ? 2 : 1);
       if (r.sampleBytes > 2 * uint64_t{r.size}) {
-        return fail("instrument %d sample %u: sample sizes far beyond the file size", i + 1, n + 1);
+        return fail(r.error, "instrument %d sample %u: sample sizes far beyond the file size", i + 1, n + 1);
       }
     }
     for (int n = static_cast<int>(sampleCount); n < 16; ++n) ins.samples[n] = &emptySample;
 
     for (uint32_t n = 0; n < sampleCount; ++n) {
-      XmSample* sample = ins.samples[n];
+      XmSample* sample = loaded[n];
       if (sample->length == 0) continue;
       if (!load_sample_data(song, r, sample, i, static_cast<int>(n))) return false;
     }
@@ -386,22 +398,20 @@ bool load_instruments(XmSong* song, Reader& r) {
 
 }  // namespace
 
-const char* xm_last_error() { return lastError; }
-
-bool xm_load_module(XmSong* song, XmFile* file) {
-  lastError[0] = '\0';
-  if (!song || !file) return fail("no file");
-  Bytes bytes;
-  if (!read_whole_file(file, bytes)) return false;
-  Reader r{bytes.data, bytes.size};
+bool xm_load_module(XmSong* song, const uint8_t* data, size_t size, XmLoadError* error) {
+  if (error) {
+    error->kind = XmLoadFailure::none;
+    error->message[0] = '\0';
+  }
+  if (!song || (!data && size)) return fail(error, "no data");
+  Reader r{data, size, error};
 
   if (r.size < 17 || std::memcmp(r.data, signature, 17) != 0) {
-    return fail("not an XM module (wrong signature)");
+    return fail(error, "not an XM module (wrong signature)");
   }
-  song->tickHandler = xm_tick;
   song->defaultGlobalVolume = 64;
 
-  if (r.size < headerEnd) return fail("module header cut short by the end of the file");
+  if (r.size < headerEnd) return fail(error, "module header cut short by the end of the file");
   copy_name(song->title, r, 17);
   copy_name(song->tracker, r, 38);
   const uint32_t headerSize = r.u32(60);
@@ -411,11 +421,13 @@ bool xm_load_module(XmSong* song, XmFile* file) {
   const uint32_t filePatterns = r.u16(70);
   const uint32_t instrumentCount = r.u16(72);
   if (channelCount == 0 || channelCount > XM_CHANNELS) {
-    return fail("%u channels (1 to %d are playable)", channelCount, XM_CHANNELS);
+    return fail(error, "%u channels (1 to %d are playable)", channelCount, XM_CHANNELS);
   }
-  if (songLength == 0 || songLength > 256) return fail("song length %u (1 to 256 are playable)", songLength);
-  if (instrumentCount > 128) return fail("%u instruments (at most 128)", instrumentCount);
-  if (filePatterns > maxPatterns) return fail("%u patterns (at most %u)", filePatterns, maxPatterns);
+  if (songLength == 0 || songLength > 256) return fail(error, "song length %u (1 to 256 are playable)", songLength);
+  if (instrumentCount > XM_MAX_INSTRUMENTS) {
+    return fail(error, "%u instruments (at most %d)", instrumentCount, XM_MAX_INSTRUMENTS);
+  }
+  if (filePatterns > maxPatterns) return fail(error, "%u patterns (at most %u)", filePatterns, maxPatterns);
 
   song->songLength = static_cast<int16_t>(songLength);
   // A restart position outside the song would index past the order table.
@@ -427,7 +439,7 @@ bool xm_load_module(XmSong* song, XmFile* file) {
   song->defaultBpm = static_cast<int16_t>(r.u16(78));
   std::memcpy(song->orders, r.data + 80, 256);
 
-  if (!r.has_at(uint64_t{60} + headerSize, 0)) return fail("header size runs past the end of the file");
+  if (!r.has_at(uint64_t{60} + headerSize, 0)) return fail(error, "header size runs past the end of the file");
   r.seek(uint64_t{60} + headerSize);
 
   int32_t highest = -1;
@@ -439,32 +451,77 @@ bool xm_load_module(XmSong* song, XmFile* file) {
                            ? song->usedPatternCount
                            : static_cast<int32_t>(filePatterns);
   song->patterns = static_cast<XmPattern*>(std::calloc(static_cast<size_t>(song->patternCount), sizeof(XmPattern)));
-  if (!song->patterns) return fail("out of memory");
+  if (!song->patterns) return out_of_memory(error);
 
   if (!load_patterns(song, r, filePatterns)) return false;
   if (!load_instruments(song, r)) return false;
   return true;
 }
 
-XmSong* xm_load(const char* name, XmSampleLoader sampleLoader) {
-  lastError[0] = '\0';
+XmSong* xm_load_memory(const uint8_t* data, size_t size, XmSampleLoader sampleLoader, XmLoadError* error) {
   auto* song = static_cast<XmSong*>(std::calloc(1, sizeof(XmSong)));
   if (!song) {
-    fail("out of memory");
-    return nullptr;
-  }
-  XmFile* file = xm_file_open(name);
-  if (!file) {
-    std::free(song);
-    fail(xm_file_callbacks_installed() ? "cannot open the file" : "no file callbacks installed");
+    out_of_memory(error);
     return nullptr;
   }
   song->sampleLoader = sampleLoader;
-  const bool loaded = xm_load_module(song, file);
-  xm_file_close(file);
-  if (!loaded) {
+  if (!xm_load_module(song, data, size, error)) {
     xm_release_song(song);
     return nullptr;
   }
+  return song;
+}
+
+XmSong* xm_load_stream(std::FILE* stream, XmSampleLoader sampleLoader, XmLoadError* error) {
+  Bytes bytes;
+  int readError = 0;
+  const bool read = read_all(
+      [stream, &readError](uint8_t* to, size_t n) -> size_t {
+        errno = 0;
+        const size_t got = std::fread(to, 1, n, stream);
+        if (got == 0 && std::ferror(stream)) readError = errno ? errno : EIO;
+        return got;
+      },
+      bytes, error);
+  if (!read) return nullptr;
+  if (readError) {
+    fail_as(error, XmLoadFailure::read, "cannot read the file");
+    if (error) error->systemError = readError;
+    return nullptr;
+  }
+  if (bytes.size == 0) {
+    fail(error, "empty file");
+    return nullptr;
+  }
+  return xm_load_memory(bytes.data, bytes.size, sampleLoader, error);
+}
+
+XmSong* xm_load_file(XmFile* file, XmSampleLoader sampleLoader, XmLoadError* error) {
+  if (!file) {
+    fail(error, "no file");
+    return nullptr;
+  }
+  Bytes bytes;
+  xm_file_seek(file, 0, 0);
+  const bool read = read_all(
+      [file](uint8_t* to, size_t n) -> size_t { return xm_file_read(to, static_cast<uint32_t>(n), file); }, bytes,
+      error);
+  if (!read) return nullptr;
+  return xm_load_memory(bytes.data, bytes.size, sampleLoader, error);
+}
+
+XmSong* xm_load(const char* name, const XmFileCallbacks* callbacks, XmSampleLoader sampleLoader,
+                XmLoadError* error) {
+  if (!xm_file_callbacks_complete(callbacks)) {
+    fail(error, "no file callbacks");
+    return nullptr;
+  }
+  XmFile* file = xm_file_open(name, callbacks);
+  if (!file) {
+    fail_as(error, XmLoadFailure::open, "cannot open the file");
+    return nullptr;
+  }
+  XmSong* song = xm_load_file(file, sampleLoader, error);
+  xm_file_close(file);
   return song;
 }

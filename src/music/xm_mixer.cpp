@@ -4,7 +4,6 @@
 #include <climits>
 #include <cmath>
 
-#include "music/xm_engine.h"
 #include "music/xm_mix_kernels.h"
 #include "music/xm_types.h"
 
@@ -15,10 +14,6 @@
 #include <cpuid.h>
 #endif
 #endif
-
-int32_t rampFrames = 128;
-float rampScale = 1.0f / 128.0f;
-float invMixRate = 1.0f / 44100.0f;
 
 namespace {
 
@@ -174,13 +169,16 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
     if (!(v.rampFramesLeft != 0 && v.leftLevel == v.lastLeftTarget && v.rightLevel == v.lastRightTarget)) {
       v.lastLeftTarget = v.leftLevel;
       v.lastRightTarget = v.rightLevel;
+      // A voice may ask for a ramp of its own length (a glide over a tick).
+      const int32_t rampFrames = v.rampLength > 0 ? v.rampLength : rate.rampFrames;
+      const float rampScale = v.rampLength > 0 ? 1.0f / static_cast<float>(v.rampLength) : rate.rampScale;
       v.rampLeftDelta = v.leftLevel == (v.rampLeft >> 8)
                             ? 0.0f
-                            : static_cast<float>(v.leftLevel - (v.rampLeft >> 8)) / 255.0f * rate.rampScale;
+                            : static_cast<float>(v.leftLevel - (v.rampLeft >> 8)) / 255.0f * rampScale;
       v.rampRightDelta = v.rightLevel == (v.rampRight >> 8)
                              ? 0.0f
-                             : static_cast<float>(v.rightLevel - (v.rampRight >> 8)) / 255.0f * rate.rampScale;
-      v.rampFramesLeft = (v.rampLeftDelta != 0.0f || v.rampRightDelta != 0.0f) ? rate.rampFrames : 0;
+                             : static_cast<float>(v.rightLevel - (v.rampRight >> 8)) / 255.0f * rampScale;
+      v.rampFramesLeft = (v.rampLeftDelta != 0.0f || v.rampRightDelta != 0.0f) ? rampFrames : 0;
     }
     const bool ramping = v.rampFramesLeft != 0;
     if (ramping && v.rampFramesLeft < pass) {
@@ -275,17 +273,6 @@ XmMixRate xm_mix_rate(int32_t rate) {
   if (r.rampFrames < 1) r.rampFrames = 1;
   r.rampScale = 1.0f / static_cast<float>(r.rampFrames);
   return r;
-}
-
-void mix_set_rate() {
-  const XmMixRate r = xm_mix_rate(mixRate);
-  invMixRate = r.invRate;
-  rampFrames = r.rampFrames;
-  rampScale = r.rampScale;
-}
-
-void mix_voices(float* buffer, int32_t frames) {
-  mix_voices(voices, XmMixRate{mixRate, invMixRate, rampFrames, rampScale}, buffer, frames);
 }
 
 void mix_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t frames) {

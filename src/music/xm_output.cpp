@@ -1,152 +1,133 @@
 #include "music/xm_output.h"
 
-#include <atomic>
+#include <new>
 
+#include "music/vantor_xm.h"
 #include "music/xm_block.h"
-#include "music/xm_engine.h"
-#include "music/xm_file.h"
 
 namespace {
 
-const XmWaveDevice* waveDevice = nullptr;
-
-// Everything below belongs to the controlling thread, except while the
-// output thread runs: then the thread alone mixes into `output` and moves
-// playBlock on, and the two sides meet only through the atomics.
-XmSong* currentSong = nullptr;
-MixOutput output{};
-void* device = nullptr;
-void* thread = nullptr;  // the output thread's handle while it runs
-
-// The three flags: stopRequested is written by the controller, mixing and
-// threadDone by the output thread.
-std::atomic<uint8_t> stopRequested{0};
-std::atomic<uint8_t> mixing{0};
-std::atomic<uint8_t> threadDone{1};
-// Block being heard; its stamp answers the queries.
-std::atomic<int32_t> playBlock{0};
-
-// Where the device is in the buffer, in bytes from its start. Kept from the
-// difference between successive readings, so the device's 32-bit byte count
-// wrapping (after about 6.8 hours at 44100 Hz) does not shift the block the
-// thread believes is playing. Output thread only.
-uint32_t lastDeviceBytes = 0;
-uint64_t bufferBytePosition = 0;
-
-int32_t block_being_played() {
-  const uint32_t bytes = waveDevice->position(device);
-  const uint32_t advanced = bytes - lastDeviceBytes;  // modulo 2^32
-  lastDeviceBytes = bytes;
-  const uint64_t bufferBytes = static_cast<uint64_t>(output.bufferFrames) * 4;
-  bufferBytePosition = (bufferBytePosition + advanced) % bufferBytes;
-  return static_cast<int32_t>(bufferBytePosition / 4 / static_cast<uint64_t>(output.blockFrames));
+int32_t block_being_played(XmOutput& out) {
+  const uint32_t bytes = out.waveDevice->position(out.device);
+  const uint32_t advanced = bytes - out.lastDeviceBytes;  // modulo 2^32
+  out.lastDeviceBytes = bytes;
+  const MixOutput& blocks = out.player.output;
+  const uint64_t bufferBytes = static_cast<uint64_t>(blocks.bufferFrames) * 4;
+  out.bufferBytePosition = (out.bufferBytePosition + advanced) % bufferBytes;
+  return static_cast<int32_t>(out.bufferBytePosition / 4 / static_cast<uint64_t>(blocks.blockFrames));
 }
 
-BlockStamp heard_stamp(XmSong* song) {
-  if (!song || !output.stamps) return BlockStamp{};
-  return mix_block_stamp(&output, playBlock.load(std::memory_order_acquire));
+BlockStamp heard_stamp(const XmOutput* out) {
+  if (!out || !out->player.output.stamps) return BlockStamp{};
+  return mix_block_stamp(&out->player.output, out->playBlock.load(std::memory_order_acquire));
 }
 
 }  // namespace
 
-void xm_set_wave_device(const XmWaveDevice* newDevice) { waveDevice = newDevice; }
-
-void output_thread() {
-  threadDone.store(0, std::memory_order_release);
-  if (waveDevice->raisePriority) waveDevice->raisePriority();
-  while (!stopRequested.load(std::memory_order_acquire)) {
-    const int32_t p = block_being_played();
-    while (output.fillBlock != p) {
-      mixing.store(1, std::memory_order_release);
-      const uint32_t blockBytes = static_cast<uint32_t>(output.blockFrames) * 4;
-      const uint32_t offset = static_cast<uint32_t>(output.fillBlock) * blockBytes;
-      mix_fill_block(&output);
-      if (waveDevice->written) waveDevice->written(device, offset, blockBytes);
-      const int32_t next = playBlock.load(std::memory_order_relaxed) + 1;
-      playBlock.store(next == output.blockCount ? 0 : next, std::memory_order_release);
-      mixing.store(0, std::memory_order_release);
-    }
-    waveDevice->sleep(5);
-  }
-  threadDone.store(1, std::memory_order_release);
+XmOutput* xm_output_create(const XmWaveDevice* device) {
+  auto* out = new (std::nothrow) XmOutput{};
+  if (!out) return nullptr;
+  out->waveDevice = device;
+  out->threadDone.store(1, std::memory_order_relaxed);
+  return out;
 }
 
-bool xm_stop(XmSong* song) {
-  if (!song) return false;
-  stopRequested.store(1, std::memory_order_release);
-  while (mixing.load(std::memory_order_acquire)) {
+void output_thread(void* argument) {
+  XmOutput& out = *static_cast<XmOutput*>(argument);
+  MixOutput& blocks = out.player.output;
+  out.threadDone.store(0, std::memory_order_release);
+  if (out.waveDevice->raisePriority) out.waveDevice->raisePriority();
+  while (!out.stopRequested.load(std::memory_order_acquire)) {
+    const int32_t p = block_being_played(out);
+    while (blocks.fillBlock != p) {
+      out.mixing.store(1, std::memory_order_release);
+      const uint32_t blockBytes = static_cast<uint32_t>(blocks.blockFrames) * 4;
+      const uint32_t offset = static_cast<uint32_t>(blocks.fillBlock) * blockBytes;
+      mix_fill_block(&out.player);
+      if (out.waveDevice->written) out.waveDevice->written(out.device, offset, blockBytes);
+      const int32_t next = out.playBlock.load(std::memory_order_relaxed) + 1;
+      out.playBlock.store(next == blocks.blockCount ? 0 : next, std::memory_order_release);
+      out.mixing.store(0, std::memory_order_release);
+    }
+    out.waveDevice->sleep(5);
   }
-  if (thread) {
-    while (!threadDone.load(std::memory_order_acquire)) waveDevice->sleep(10);
-    waveDevice->joinThread(thread);
-    thread = nullptr;
+  out.threadDone.store(1, std::memory_order_release);
+}
+
+bool xm_stop(XmOutput* out) {
+  if (!out) return false;
+  out->stopRequested.store(1, std::memory_order_release);
+  while (out->mixing.load(std::memory_order_acquire)) {
+  }
+  if (out->thread) {
+    while (!out->threadDone.load(std::memory_order_acquire)) out->waveDevice->sleep(10);
+    out->waveDevice->joinThread(out->thread);
+    out->thread = nullptr;
   }
   // The device goes before the buffers it plays from.
-  if (device) {
-    waveDevice->close(device);
-    device = nullptr;
+  if (out->device) {
+    out->waveDevice->close(out->device);
+    out->device = nullptr;
   }
-  mix_output_release(&output);
-  currentSong = nullptr;
-  playBlock.store(0, std::memory_order_release);
+  xm_player_release(&out->player);
+  out->playing = false;
+  out->playBlock.store(0, std::memory_order_release);
   return true;
 }
 
-bool xm_play(XmSong* song) {
-  if (!song) return false;
-  xm_stop(song);
-  if (!xm_file_callbacks_installed()) return false;
-
-  xm_start_song(song);
-  currentSong = song;
-  if (!mix_output_init(&output, song)) {
-    currentSong = nullptr;
-    return false;
-  }
-  device = waveDevice ? waveDevice->open(xm_song_rate(song)) : nullptr;
-  if (!device) {
+bool xm_play(XmOutput* out, const XmSong* song) {
+  if (!out || !song) return false;
+  xm_stop(out);
+  if (!xm_player_init(&out->player, song, VXM_RATE_DEFAULT)) return false;
+  out->playing = true;
+  out->device = out->waveDevice ? out->waveDevice->open(out->player.mix.rate) : nullptr;
+  if (!out->device) {
     // A loaded but silent song: the queries answer 0 until the next stop.
     return false;
   }
-  waveDevice->prepare(device, output.pcmBuffer, static_cast<uint32_t>(output.bufferFrames) * 4);
+  const MixOutput& blocks = out->player.output;
+  out->waveDevice->prepare(out->device, blocks.pcmBuffer, static_cast<uint32_t>(blocks.bufferFrames) * 4);
 
   // The whole buffer is mixed before the device starts.
   do {
-    mix_fill_block(&output);
-  } while (output.fillBlock != 0);
+    mix_fill_block(&out->player);
+  } while (blocks.fillBlock != 0);
 
-  lastDeviceBytes = waveDevice->position(device);
-  bufferBytePosition = 0;
-  playBlock.store(0, std::memory_order_release);
-  waveDevice->start(device);
+  out->lastDeviceBytes = out->waveDevice->position(out->device);
+  out->bufferBytePosition = 0;
+  out->playBlock.store(0, std::memory_order_release);
+  out->waveDevice->start(out->device);
 
-  stopRequested.store(0, std::memory_order_release);
-  threadDone.store(0, std::memory_order_release);
-  thread = waveDevice->startThread(output_thread);
-  if (!thread) {
+  out->stopRequested.store(0, std::memory_order_release);
+  out->threadDone.store(0, std::memory_order_release);
+  out->thread = out->waveDevice->startThread(output_thread, out);
+  if (!out->thread) {
     // No thread, no refills: rather silence than the same two seconds for ever.
-    threadDone.store(1, std::memory_order_release);
-    xm_stop(song);
+    out->threadDone.store(1, std::memory_order_release);
+    xm_stop(out);
     return false;
   }
   return true;
 }
 
-bool xm_pause(XmSong* song, bool paused) {
-  if (!song || song != currentSong || !device || !waveDevice->pause) return false;
-  waveDevice->pause(device, paused);
+bool xm_pause(XmOutput* out, bool paused) {
+  if (!out || !out->playing || !out->device || !out->waveDevice->pause) return false;
+  out->waveDevice->pause(out->device, paused);
   return true;
 }
 
-bool xm_free(XmSong* song) {
-  if (!song) return false;
-  while (mixing.load(std::memory_order_acquire)) {
+bool xm_free(XmOutput* out, XmSong* song) {
+  if (!out && !song) return false;
+  if (out) {
+    while (out->mixing.load(std::memory_order_acquire)) {
+    }
+    xm_stop(out);
+    delete out;
   }
-  xm_stop(song);
   xm_release_song(song);
   return true;
 }
 
-int32_t xm_get_order(XmSong* song) { return heard_stamp(song).order; }
-int32_t xm_get_row(XmSong* song) { return heard_stamp(song).row; }
-int32_t xm_get_time(XmSong* song) { return heard_stamp(song).timeMs; }
+int32_t xm_get_order(const XmOutput* out) { return heard_stamp(out).order; }
+int32_t xm_get_row(const XmOutput* out) { return heard_stamp(out).row; }
+int32_t xm_get_time(const XmOutput* out) { return heard_stamp(out).timeMs; }

@@ -2,10 +2,8 @@
 
 #include <cstdlib>
 
-XmChannel channels[XM_CHANNELS];
-MixVoice voices[XM_VOICES];
-XmSample emptySample;
-XmInstrument emptyInstrument;
+const XmSample emptySample{};
+const XmInstrument emptyInstrument{};
 
 namespace {
 // Zero frames kept before data[0]: a backward pass that ends a hair before
@@ -33,10 +31,10 @@ void xm_release_song(XmSong* song) {
       XmInstrument& ins = song->instruments[i];
       const int count = ins.sampleCount < 0 ? 0 : (ins.sampleCount > 16 ? 16 : ins.sampleCount);
       for (int s = 0; s < count; ++s) {
-        XmSample* sample = ins.samples[s];
+        const XmSample* sample = ins.samples[s];
         if (!sample || sample == &emptySample) continue;
         xm_sample_data_free(sample->data);
-        std::free(sample);
+        std::free(const_cast<XmSample*>(sample));
       }
     }
     std::free(song->instruments);

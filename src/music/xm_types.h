@@ -1,17 +1,15 @@
 // The player's records: a loaded song with its patterns, instruments and
-// samples, and the channel and voice tables that the engine drives and the
+// samples, and the channel and voice records that the engine drives and the
 // mixer plays.
 //
 // Everything here is a plain record with fixed-width fields. The song owns
-// its patterns, instruments and samples. A song plays on the process-wide
-// channel and voice tables unless it names tables of its own (the library's
-// songs do, so that any number play at once). Records are allocated
+// its patterns, instruments and samples and is only read once loaded: all
+// that playing it changes lives in a player context (xm_player.h), so one
+// song may play in any number of contexts at once. Records are allocated
 // zero-filled.
 #pragma once
 
 #include <cstdint>
-
-struct XmSong;
 
 // One pattern cell as the engine reads it (5 bytes).
 struct XmCell {
@@ -49,6 +47,9 @@ struct XmSample {
   uint8_t loopMode;     // 1 none, 2 forward, 4 ping-pong (0 only in emptySample)
   int8_t relativeNote;
   uint8_t stereo;  // 1 while a stereo sample loads (its two sides become one)
+  // Where a playback keeps this sample's finetune, which effect E5 may
+  // change: 1 + instrument x 16 + slot, 0 for the empty sample.
+  uint16_t number;
   char name[23];  // as in the file, up to its first NUL, trailing spaces removed
 };
 
@@ -63,8 +64,8 @@ constexpr uint8_t XM_ENV_SUSTAIN = 2;
 constexpr uint8_t XM_ENV_LOOP = 4;
 
 struct XmInstrument {
-  int32_t sampleCount;     // 0..16
-  XmSample* samples[16];   // slots beyond sampleCount point to emptySample
+  int32_t sampleCount;          // 0..16
+  const XmSample* samples[16];  // slots beyond sampleCount point to emptySample
   uint8_t keymap[96];      // sample slot per 0-based note
   XmEnvelopePoint volumeEnvelope[20];   // first 12 come from the file
   XmEnvelopePoint panningEnvelope[20];  // first 12 come from the file
@@ -84,24 +85,10 @@ struct XmInstrument {
 // not read from the file and no delta decoding is done.
 using XmSampleLoader = void (*)(void* buffer, uint32_t byteCount, int bits,
                                 int instrument, int sample);
-using XmTickHandler = void (*)(XmSong* song);
-
-struct XmChannel;
-struct MixVoice;
-
-// What the mixer derives from the output rate.
-struct XmMixRate {
-  int32_t rate;        // output frames per second
-  float invRate;       // 1 / rate in single precision
-  int32_t rampFrames;  // volume ramp length: 128 frames at 44100 Hz
-  float rampScale;     // 1 / rampFrames
-};
 
 struct XmSong {
   XmPattern* patterns;        // patternCount records, owned
   XmInstrument* instruments;  // instrumentCount records, owned
-  int32_t tickSamplesLeft;    // frames still to mix before the next tick
-  int32_t samplesPerTick;     // frames per tick at the current bpm
   // These three are the file's header run at offset 64, in file order.
   int16_t songLength;
   int16_t restartPosition;
@@ -115,36 +102,14 @@ struct XmSong {
   int16_t defaultBpm;
   uint8_t orders[256];
   uint8_t defaultGlobalVolume;  // 64
-  int32_t globalVolume;         // 0..64
-  uint8_t globalVolumeSlide;    // song-wide memory of effect H
-  int32_t tick;                 // tick within the row, 0 = row tick
-  int32_t speed;                // ticks per row
-  int32_t bpm;
-  int32_t row;
-  int32_t order;
-  int32_t patternDelayTicks;
-  int32_t nextRow;              // -1 = none
-  int32_t nextOrder;            // -1 = none
-  int32_t timeMs;               // milliseconds of music mixed so far
-  XmTickHandler tickHandler;    // xm_tick once loaded
-  XmSampleLoader sampleLoader;  // or null
-  // Where it plays: null tables mean the process-wide ones, a rate of 0 the
-  // process-wide mixRate. `mix` is set from the rate by mix_output_init.
-  XmChannel* channelTable;  // XM_CHANNELS records
-  MixVoice* voiceTable;     // XM_VOICES records
-  int32_t rate;
-  XmMixRate mix;
-  void* host;        // whoever plays the song may keep its own record here
-  uint8_t rules;     // XM_RULES_PLAYER or XM_RULES_TRACKER
+  XmSampleLoader sampleLoader;  // or null; used while loading
   char title[21];    // as in the file, up to its first NUL, trailing spaces removed
   char tracker[21];  // the name of the program that wrote it, likewise
 };
 
 constexpr int16_t XM_FLAG_LINEAR = 1;
 
-// Whose rules a song plays by: this player's own, or the tracker's.
-constexpr uint8_t XM_RULES_PLAYER = 0;
-constexpr uint8_t XM_RULES_TRACKER = 1;
+struct MixVoice;
 
 // Playback state of one pattern channel.
 struct XmChannel {
@@ -199,6 +164,7 @@ constexpr uint8_t XM_UPDATE_VOLUME = 2;
 constexpr uint8_t XM_UPDATE_PANNING = 4;
 constexpr uint8_t XM_UPDATE_TRIGGER = 8;
 constexpr uint8_t XM_UPDATE_REWIND = 0x20;
+constexpr uint8_t XM_UPDATE_STOP = 0x40;
 
 // One mixer voice.
 struct MixVoice {
@@ -206,7 +172,7 @@ struct MixVoice {
   int32_t volume;       // 0..127
   int32_t panning;      // 0..255
   uint32_t startOffset; // frame to start from at the next trigger
-  XmSample* sample;     // null = silent, not mixed
+  const XmSample* sample;  // null = silent, not mixed
   int32_t leftLevel, rightLevel;  // target levels 0..127
   int32_t position;     // integer frame position
   uint32_t fraction;    // units of 2^-32
@@ -217,6 +183,7 @@ struct MixVoice {
   int32_t rampLeft, rampRight;  // current levels x 256
   float rampLeftDelta, rampRightDelta;
   int32_t rampFramesLeft;
+  int32_t rampLength;  // frames of the next ramp; 0 for the mixer's own
 };
 
 // Stamp of one output block: the song position it was mixed at (6 bytes).
@@ -232,19 +199,27 @@ static_assert(sizeof(BlockStamp) == 6, "a block stamp is 6 bytes");
 constexpr int XM_CHANNELS = 32;
 constexpr int XM_VOICES = 256;
 constexpr int XM_MIXED_VOICES = 64;
+// A channel sounds through voice i or its partner i +- 32: a new note starts
+// in the partner while the old sound ramps out where it was.
+constexpr int XM_PARTNER_DISTANCE = 32;
+inline int xm_partner_voice(int index) {
+  return index < XM_PARTNER_DISTANCE ? index + XM_PARTNER_DISTANCE : index - XM_PARTNER_DISTANCE;
+}
+// Sample numbers (XmSample::number): the empty sample and 16 per instrument.
+constexpr int XM_MAX_INSTRUMENTS = 128;
+constexpr int XM_SAMPLE_NUMBERS = 1 + XM_MAX_INSTRUMENTS * 16;
 
-// Process-wide tables, for the songs that name none of their own.
-extern XmChannel channels[XM_CHANNELS];
-extern MixVoice voices[XM_VOICES];
+// A voice's target level on each side (0..127) from its volume and panning.
+inline void xm_voice_levels(MixVoice& v) {
+  v.leftLevel = v.volume * (255 - v.panning) / 255;
+  v.rightLevel = v.volume * v.panning / 255;
+}
 
-// The tables a song plays on.
-inline XmChannel* xm_channels(const XmSong* song) { return song->channelTable ? song->channelTable : channels; }
-inline MixVoice* xm_voices(const XmSong* song) { return song->voiceTable ? song->voiceTable : voices; }
-
-// Shared empty records: never freed. The engine substitutes them for
-// instrument numbers and sample slots that hold nothing.
-extern XmSample emptySample;
-extern XmInstrument emptyInstrument;
+// Shared empty records, constant: the engine substitutes them for
+// instrument numbers and sample slots that hold nothing. A note on the
+// empty sample ends at once, since it has no data.
+extern const XmSample emptySample;
+extern const XmInstrument emptyInstrument;
 
 // Sample buffers: `frames` frames plus 8 frames of slack behind and 8 zero
 // frames in front of the returned pointer, all zero. Null for 0 frames or
@@ -253,6 +228,6 @@ int16_t* xm_sample_data_alloc(uint32_t frames);
 void xm_sample_data_free(int16_t* data);
 
 // Frees everything a song owns and the song itself (which must have come
-// from xm_load). Walks only what was allocated; null does nothing. Does not
-// stop playback: the caller makes sure the song no longer plays.
+// from the loader). Walks only what was allocated; null does nothing. The
+// caller makes sure no context plays the song any more.
 void xm_release_song(XmSong* song);

@@ -130,9 +130,9 @@ void raise_thread_priority();
 
 // --- Threads -------------------------------------------------------------------
 
-// Runs `body` on a new thread. An opaque handle for thread_join, or null when
-// no thread can be started.
-void* thread_start(void (*body)());
+// Runs `body(argument)` on a new thread. An opaque handle for thread_join,
+// or null when no thread can be started.
+void* thread_start(void (*body)(void* argument), void* argument);
 
 // Waits until the thread has returned from its body, then releases the
 // handle. Null is ignored.

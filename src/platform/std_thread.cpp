@@ -1,4 +1,5 @@
-// Threads for the SDL and web backends: the standard library's.
+// Threads for the SDL backend: the standard library's. (The web backend has
+// its own, in web/web_thread.cpp.)
 #include <chrono>
 #include <new>
 #include <system_error>
@@ -8,9 +9,9 @@
 
 namespace platform {
 
-void* thread_start(void (*body)()) {
+void* thread_start(void (*body)(void* argument), void* argument) {
   try {
-    return new std::thread(body);
+    return new std::thread(body, argument);
   } catch (const std::system_error&) {
     return nullptr;
   } catch (const std::bad_alloc&) {

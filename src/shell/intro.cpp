@@ -1,6 +1,5 @@
 #include "shell/intro.h"
 
-#include "music/xm_output.h"
 #include "platform/gl.h"
 #include "platform/platform.h"
 #include "scroller/intro_content.h"
@@ -11,7 +10,7 @@
 namespace {
 std::uint32_t introStartTime = 0;
 IntroContent content;
-XmSong* music = nullptr;  // null when there is no module to play
+IntroMusic music{};  // nothing when there is no module to play
 }  // namespace
 
 float milliseconds_to_seconds(double milliseconds) {
@@ -29,7 +28,7 @@ int intro_init(int /*width*/, int /*height*/, int /*flag*/, const ProgressCallba
   platform::desktop_size(&desktopWidth, &desktopHeight);
   set_intro_view(desktopWidth, desktopHeight);
 
-  // A missing or damaged module leaves music null: the intro runs silently.
+  // A missing or damaged module leaves no music: the intro runs silently.
   music = music_start();
   return 1;
 }
@@ -43,6 +42,5 @@ int intro_frame() {
 }
 
 void intro_shutdown() {
-  xm_free(music);
-  music = nullptr;
+  music_stop(music);
 }

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "music/music.h"
-#include "music/xm_file.h"
 #include "music/xm_loader.h"
 #include "music/xm_output.h"
 #include "platform/platform.h"
@@ -24,14 +23,19 @@ bool music_module_path(std::string_view folder, char* path, std::size_t capacity
   return true;
 }
 
-XmSong* music_start() {
-  music_use_stdio_files();
-  xm_set_wave_device(music_wave_device());
+IntroMusic music_start() {
   char folder[musicPathCapacity];
   char path[musicPathCapacity];
-  if (!platform::executable_folder(folder, sizeof folder)) return nullptr;
-  if (!music_module_path(folder, path, sizeof path)) return nullptr;
-  XmSong* song = xm_load(path, nullptr);
-  xm_play(song);
-  return song;
+  if (!platform::executable_folder(folder, sizeof folder)) return IntroMusic{};
+  if (!music_module_path(folder, path, sizeof path)) return IntroMusic{};
+  XmSong* song = xm_load(path, music_stdio_files(), nullptr, nullptr);
+  if (!song) return IntroMusic{};
+  IntroMusic music{xm_output_create(music_wave_device()), song};
+  xm_play(music.output, music.song);
+  return music;
+}
+
+void music_stop(IntroMusic& music) {
+  xm_free(music.output, music.song);
+  music = IntroMusic{};
 }

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "music/xm_types.h"
+struct XmOutput;
+struct XmSong;
 
 // Longest module path, terminator included, that the glue builds.
 #ifdef _WIN32
@@ -19,9 +20,18 @@ constexpr std::size_t musicPathCapacity = 4096;
 // path and its terminator would not fit in `capacity` bytes.
 bool music_module_path(std::string_view folder, char* path, std::size_t capacity);
 
-// Installs the stdio file callbacks and the platform's wave device, loads
-// "2.xm" beside the executable and starts it. The song, or null when there
-// is no module to play: the intro then runs silently. A song whose device
-// could not be opened is returned too, loaded and silent. Release it with
-// xm_free.
-XmSong* music_start();
+// The song and the output it plays in: the intro's one player context.
+struct IntroMusic {
+  XmOutput* output;  // null when there is no module to play
+  XmSong* song;
+};
+
+// Loads "2.xm" beside the executable through the stdio file callbacks and
+// starts it on a new output over the platform's wave device. Both null
+// when there is no module to play: the intro then runs silently. A song
+// whose device could not be opened is returned too, loaded and silent.
+// Release it with music_stop.
+IntroMusic music_start();
+// Stops the output and frees the song and the output; nothing to do for
+// the music of a missing module.
+void music_stop(IntroMusic& music);

@@ -1,6 +1,6 @@
 #include "shell/wave_device.h"
 
-#include "music/xm_output.h"
+#include "music/xm_wave_device.h"
 #include "platform/platform.h"
 
 namespace {
@@ -12,7 +12,7 @@ const XmWaveDevice platformWaveDevice = {
     [](void* device) { return platform::wave_position(device); },
     [](void* device) { platform::wave_close(device); },
     [] { platform::raise_thread_priority(); },
-    [](void (*body)()) { return platform::thread_start(body); },
+    [](void (*body)(void*), void* argument) { return platform::thread_start(body, argument); },
     [](void* thread) { platform::thread_join(thread); },
     [](uint32_t milliseconds) { platform::sleep_milliseconds(milliseconds); },
     [](void* device, bool paused) { platform::wave_pause(device, paused); },

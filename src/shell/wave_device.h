@@ -1,8 +1,8 @@
-// The platform's wave output device as the player's output sees it.
+// The platform's wave output device as the player's output thread drives it.
 #pragma once
 
-struct XmWaveDevice;
+#include "music/xm_wave_device.h"
 
-// The seam's wave and thread functions, for xm_set_wave_device: the intro
-// plays through it, and so does xm-play.
+// The seam's wave and thread functions: the intro's output plays through
+// them, and so does xm-play.
 const XmWaveDevice* music_wave_device();

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # End-to-end checks of the intro's sound, heard through a capturing device.
-# Usage: audio_cases.sh sdl|wine EXECUTABLE CASE SCRATCH_DIR XM_RENDER
+# Usage: audio_cases.sh sdl|wine|wayland EXECUTABLE CASE SCRATCH_DIR XM_RENDER
 #   CASE: capture  play beside its 2.xm; the captured sound must equal
 #                  xm-render's output of that 2.xm over the first 20 s
 #         missing  no 2.xm beside the executable: silent, scroller, exit 0
 #         damaged  a cut-off 2.xm: the same
-# The Linux build plays into SDL's disk driver; the Windows build under Wine
-# plays into an ALSA file plugin over the null device.
-# Needs Xvfb, xdotool, ImageMagick, python3; wine for the Windows build.
+# The Linux build plays into SDL's disk driver (wayland: in a private
+# Weston, with only WAYLAND_DISPLAY set); the Windows build under Wine plays
+# into an ALSA file plugin over the null device.
+# Needs Xvfb, xdotool, ImageMagick, python3; wine for the Windows build,
+# weston for wayland.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
@@ -20,7 +22,7 @@ exe=$(realpath "$exe") render=$(realpath "$render") scratch=$(realpath -m "$scra
 module="$(dirname "$exe")/2.xm"
 [ -f "$module" ] || e2e_fail "$module was not built beside $exe"
 
-e2e_start_xvfb
+if [ "$kind" = wayland ]; then e2e_start_weston x11; else e2e_start_xvfb; fi
 work="$scratch/audio-$kind-$case_name"
 rm -rf "$work"; mkdir -p "$work"
 capture="$work/capture.raw"
@@ -51,6 +53,7 @@ ASOUND
   launch=(env HOME="$work/home" wine "$exe")
 else
   launch=(env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$capture" "$exe")
+  [ "$kind" = wayland ] && launch=(env -u DISPLAY WAYLAND_DISPLAY="$E2E_WAYLAND" "${launch[@]:1}")
 fi
 
 (cd "$work" && exec "${launch[@]}" >"$work/stdout.txt" 2>"$work/stderr.txt") &

@@ -14,7 +14,9 @@ command -v setsid >/dev/null || e2e_skip "setsid (util-linux) is not installed"
 
 # name | environment | folder | when | action | status | standard error
 #   environment: VAR=value sets a variable, -VAR unsets it (without
-#     XDG_RUNTIME_DIR, Wayland's default socket cannot be found either)
+#     XDG_RUNTIME_DIR, Wayland's default socket cannot be found either);
+#     WAYLAND_DISPLAY=@headless names a private Weston without a seat (no
+#     keyboard, no pointer), @x11 one with a seat on the private X display
 #   folder: scratch (a fresh writable folder) or a path
 #   when: start, or question (once the question is shown)
 #   action: wait, or the signal sent to the intro
@@ -28,19 +30,29 @@ cases=(
   "nolog     |                         | /proc   | start    | wait | nonzero | empty"
   "sigint    |                         | scratch | question | INT  | 130     | empty"
   "sigterm   |                         | scratch | question | TERM | 143     | empty"
+  "wlnoseat  | -DISPLAY WAYLAND_DISPLAY=@headless | scratch | start | wait | 1 | ^vantor: no display to show the intro on \(DISPLAY is not set, the Wayland compositor at vantor-headless offers no seat for keyboard and pointer\)$"
+  "wlsigint  | -DISPLAY WAYLAND_DISPLAY=@x11 | scratch | question | INT  | 130     | empty"
 )
 
 e2e_start_xvfb
+e2e_start_weston headless
+e2e_start_weston x11
+E2E_WAYLAND=""
 
 trim() { local s="$1"; s="${s#"${s%%[![:space:]]*}"}"; echo "${s%"${s##*[![:space:]]}"}"; }
 
 run_case() {
   local name="$1" environment="$2" folder="$3" when="$4" action="$5" status="$6" stderr_re="$7"
-  local work="$scratch/exit-$name" envargs=() word pid box started left
+  local work="$scratch/exit-$name" envargs=() word pid box started left E2E_WAYLAND=""
   rm -rf "$work"; mkdir -p "$work"
   [ "$folder" = scratch ] && folder="$work"
   for word in $environment; do
-    if [ "${word#-}" != "$word" ]; then envargs+=(-u "${word#-}"); else envargs+=("$word"); fi
+    case "$word" in
+      -*) envargs+=(-u "${word#-}") ;;
+      # The intro's windows are then looked for in that compositor.
+      WAYLAND_DISPLAY=@*) E2E_WAYLAND="vantor-${word#*@}"; envargs+=("WAYLAND_DISPLAY=$E2E_WAYLAND") ;;
+      *) envargs+=("$word") ;;
+    esac
   done
   # Its own process group, so that whatever it started can be found; the
   # signals at their default action, as from a terminal (a script's
@@ -63,6 +75,9 @@ run_case() {
     e2e_wait_exit "$pid" 2 || e2e_fail "$name: SIG$action did not end the intro within 2 s"
   fi
   e2e_log "$name: ended with $E2E_RC after $(( ($(date +%s%N) - started) / 1000000 )) ms"
+  if [ "$E2E_RC" -ge 128 ] && [ "$action" = wait ]; then
+    e2e_fail "$name: the intro died of signal $((E2E_RC - 128))"
+  fi
   if [ "$status" = nonzero ]; then
     [ "$E2E_RC" != 0 ] || e2e_fail "$name: exit status 0 after a failed start"
   else

@@ -1,6 +1,8 @@
 // The library's public calls, used only through their header, against the
-// player's own block filler on the process-wide tables.
+// player's own block filler in a context of its own.
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -24,7 +26,10 @@ namespace {
 
 // Two channels of a looped ramp with a tempo change and a jump back, so
 // playing on needs the song's state and the song comes back to order 1.
-ModuleDef tune(int note = 49) {
+// Retuned, effect E5 changes the sample's finetune for every later note,
+// and notes on the instrument's empty keymap slot set that of the empty
+// sample: what one play changes there must not reach the next.
+ModuleDef tune(int note = 49, bool retuned = false) {
   ModuleDef m;
   m.channels = 2;
   m.orders = {0, 1, 0, 1};
@@ -38,6 +43,14 @@ ModuleDef tune(int note = 49) {
   m.set(0, 8, 0, cell(0, 0, 0, fx('F'), 4));
   m.set(1, 0, 1, cell(static_cast<uint8_t>(note + 12), 1, 0, fx('4'), 0x38));
   m.set(1, 6, 0, cell(255));
+  if (retuned) {
+    m.instruments[0].keymap[note + 23] = 1;  // a slot the instrument does not fill
+    m.set(0, 2, 0, cell(static_cast<uint8_t>(note), 1, 0, fx('E'), 0x5F));
+    m.set(0, 10, 0, cell(static_cast<uint8_t>(note + 24), 1, 0, fx('E'), 0x57));
+    m.set(0, 12, 0, cell(static_cast<uint8_t>(note + 3), 1));
+    m.set(1, 8, 1, cell(static_cast<uint8_t>(note + 24), 1, 0, fx('0'), 0x37));
+    m.set(1, 10, 1, cell(static_cast<uint8_t>(note + 5), 1, 0, fx('E'), 0x53));
+  }
   return m;
 }
 
@@ -47,18 +60,16 @@ using Frames = std::vector<int16_t>;
 Frames reference_render(const std::vector<uint8_t>& bytes, int64_t frames) {
   SongPtr song = load_bytes(bytes);
   EXPECT_TRUE(song);
-  MixOutput out{};
-  EXPECT_TRUE(mix_output_init(&out, song.get()));
-  xm_start_song(song.get());
+  PlayerPtr player = player_for(song.get());
+  MixOutput& out = player->output;
   Frames pcm;
   while (static_cast<int64_t>(pcm.size()) < 2 * frames) {
     const int32_t b = out.fillBlock;
-    mix_fill_block(&out);
+    mix_fill_block(player.get());
     const int16_t* p = mix_block_pcm(&out, b);
     pcm.insert(pcm.end(), p, p + 2 * out.blockFrames);
   }
   pcm.resize(static_cast<size_t>(2 * frames));
-  mix_output_release(&out);
   return pcm;
 }
 
@@ -84,14 +95,38 @@ struct Song {
 
 class ApiTest : public ScratchFolderTest {
  protected:
-  ApiTest() : ScratchFolderTest("vxm-api-test") { install_memory_files(); }
+  ApiTest() : ScratchFolderTest("vxm-api-test") {}
+};
+
+// A stream that cannot go back: the bytes come through a pipe from another
+// thread, once.
+struct PipeStream {
+  std::FILE* read = nullptr;
+  std::thread writer;
+  explicit PipeStream(const std::vector<uint8_t>& bytes) {
+    int ends[2];
+    if (pipe(ends) != 0) return;
+    read = fdopen(ends[0], "rb");
+    writer = std::thread([&bytes, fd = ends[1]] {
+      for (size_t at = 0; at < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+        if (n <= 0) break;
+        at += static_cast<size_t>(n);
+      }
+      close(fd);
+    });
+  }
+  ~PipeStream() {
+    if (writer.joinable()) writer.join();
+    if (read) std::fclose(read);
+  }
 };
 
 }  // namespace
 
 TEST_F(ApiTest, EveryWayInPlaysTheSameAsTheBlockFiller) {
   const std::vector<uint8_t> bytes = build(tune());
-  const int64_t once = xm_song_length(load_bytes(bytes).get()).frames;
+  const int64_t once = xm_song_length(load_bytes(bytes).get(), 44100).frames;
   const Frames reference = reference_render(bytes, once);
   const std::string path = write("tune.xm", bytes);
 
@@ -113,11 +148,13 @@ TEST_F(ApiTest, EveryWayInPlaysTheSameAsTheBlockFiller) {
                   }};
 
   vxm_error error;
-  for (int way = 0; way < 3; ++way) {
+  for (int way = 0; way < 4; ++way) {
     SCOPED_TRACE(way);
+    PipeStream stream(bytes);
     Song song(way == 0   ? vxm_load_memory(bytes.data(), bytes.size(), 0, &error)
               : way == 1 ? vxm_load_file(path.c_str(), 44100, &error)
-                         : vxm_load_io(&io, &reader, 44100, &error));
+              : way == 2 ? vxm_load_io(&io, &reader, 44100, &error)
+                         : vxm_load_stdio(stream.read, 44100, &error));
     ASSERT_TRUE(song.s) << error.message;
     EXPECT_EQ(error.status, VXM_OK);
     // Odd piece sizes cross the player's blocks anywhere.
@@ -194,7 +231,7 @@ TEST_F(ApiTest, TellsWhatTheModuleHolds) {
   EXPECT_EQ(vxm_order_pattern(song.s, 1), 1);
   EXPECT_EQ(vxm_order_pattern(song.s, 4), 0);
   EXPECT_STREQ(vxm_sample_name(song.s, 0, 1), "");
-  const int64_t frames = xm_song_length(load_bytes(bytes).get()).frames;
+  const int64_t frames = xm_song_length(load_bytes(bytes).get(), 44100).frames;
   EXPECT_EQ(vxm_length_ms(song.s), frames * 1000 / 44100);
   EXPECT_EQ(vxm_version(), VXM_VERSION);
   EXPECT_STREQ(vxm_version_string(), VXM_VERSION_STRING);
@@ -227,7 +264,7 @@ TEST_F(ApiTest, RatesSeeksPlayCountsMutesAndGain) {
   vxm_set_play_count(whole.s, 3);
   const Frames full = render_all(whole.s, 4096);
   SongPtr reference = load_bytes(bytes);
-  EXPECT_EQ(static_cast<int64_t>(full.size() / 2), xm_song_length(reference.get(), 3).frames);
+  EXPECT_EQ(static_cast<int64_t>(full.size() / 2), xm_song_length(reference.get(), 44100, 3).frames);
 
   // A seek in time plays on exactly as the render from the start did.
   for (int64_t ms : {0, 1, 777, 2500}) {
@@ -242,13 +279,33 @@ TEST_F(ApiTest, RatesSeeksPlayCountsMutesAndGain) {
     EXPECT_TRUE(std::equal(rest.begin(), rest.end(), full.begin() + static_cast<std::ptrdiff_t>(skip)));
   }
 
-  // A seek to an order starts there.
+  // A seek to an order starts there, with the song's first speed and
+  // tempo; the channels tell what they play.
   Song ordered(load(44100));
   ASSERT_EQ(vxm_seek_order(ordered.s, 1), VXM_OK);
   EXPECT_EQ(vxm_seek_order(ordered.s, 4), VXM_ERROR_ARGUMENT);
   int16_t some[2 * 100];
   vxm_render_s16(ordered.s, some, 100);
   EXPECT_EQ(vxm_order(ordered.s), 1);
+  EXPECT_EQ(vxm_pattern(ordered.s), 1);
+  EXPECT_EQ(vxm_speed(ordered.s), 6);
+  EXPECT_EQ(vxm_tempo(ordered.s), 125);
+  vxm_channel_state state;
+  ASSERT_TRUE(vxm_channel(ordered.s, 0, &state));
+  EXPECT_EQ(state.note, 0) << "nothing played on channel 0 since the seek";
+  EXPECT_EQ(state.level, 0);
+  ASSERT_TRUE(vxm_channel(ordered.s, 1, &state));
+  EXPECT_EQ(state.note, 61);
+  EXPECT_EQ(state.instrument, 1);
+  EXPECT_EQ(state.volume, 64);
+  EXPECT_EQ(state.level, 127);
+  EXPECT_FALSE(vxm_channel(ordered.s, 2, &state)) << "two channels only";
+  // Speed 4 from pattern 0's row 8 on.
+  Song timed(load(44100));
+  render_all(timed.s, 4096, 44100 * 3 / 2);
+  EXPECT_EQ(vxm_order(timed.s), 0);
+  EXPECT_GE(vxm_row(timed.s), 8);
+  EXPECT_EQ(vxm_speed(timed.s), 4);
 
   // For ever means no end.
   Song forever(load(44100));
@@ -261,6 +318,9 @@ TEST_F(ApiTest, RatesSeeksPlayCountsMutesAndGain) {
   for (int c = 0; c < 2; ++c) vxm_mute_channel(muted.s, c, 1);
   const Frames quiet = render_all(muted.s, 4096, 44100);
   EXPECT_TRUE(std::all_of(quiet.begin(), quiet.end(), [](int16_t v) { return v == 0; }));
+  ASSERT_TRUE(vxm_channel(muted.s, 0, &state));
+  EXPECT_EQ(state.note, 49) << "a muted channel still plays its notes";
+  EXPECT_EQ(state.level, 0) << "unheard";
   for (int c = 0; c < 2; ++c) vxm_mute_channel(muted.s, c, 0);
   const Frames loud = render_all(muted.s, 4096, 4410);
   EXPECT_TRUE(std::any_of(loud.begin(), loud.end(), [](int16_t v) { return v != 0; }));
@@ -278,14 +338,26 @@ TEST_F(ApiTest, RatesSeeksPlayCountsMutesAndGain) {
   }
 }
 
-// Eight songs rendered at once, on eight threads, play exactly as each does
-// alone.
-TEST_F(ApiTest, SongsRenderInParallelAsAlone) {
+// What a song changes as it plays (effect E5's finetunes too) belongs to
+// its playback: a seek to the start plays as the first time did, and songs
+// rendered at once on eight threads, the same module on two of them, play
+// exactly as each does alone.
+TEST_F(ApiTest, SongsPlayAlikeAfterASeekAndInParallel) {
+  const std::vector<uint8_t> retuned = build(tune(49, true));
+  for (int play = 0; play < 2; ++play) {
+    Song song(vxm_load_memory(retuned.data(), retuned.size(), 0, nullptr));
+    ASSERT_TRUE(song.s);
+    vxm_set_play_count(song.s, 2);
+    const Frames first = render_all(song.s, 1000);
+    ASSERT_EQ(play == 0 ? vxm_seek_ms(song.s, 0) : vxm_seek_order(song.s, 0), VXM_OK);
+    EXPECT_EQ(render_all(song.s, 777), first) << (play == 0 ? "after a seek to 0 ms" : "after a seek to order 0");
+  }
+
   std::vector<std::vector<uint8_t>> modules;
-  for (int i = 0; i < 8; ++i) modules.push_back(build(tune(37 + 3 * i)));
+  for (int i = 0; i < 8; ++i) modules.push_back(build(tune(i == 1 ? 37 : 37 + 3 * i, i % 2 == 0 || i == 1)));
   auto render = [&](int i) {
     Song song(vxm_load_memory(modules[static_cast<size_t>(i)].data(), modules[static_cast<size_t>(i)].size(),
-                              22050 + 1000 * i, nullptr));
+                              i == 1 ? 22050 : 22050 + 1000 * i, nullptr));
     vxm_set_play_count(song.s, 2);
     return render_all(song.s, 777);
   };
@@ -298,4 +370,5 @@ TEST_F(ApiTest, SongsRenderInParallelAsAlone) {
     EXPECT_FALSE(alone[static_cast<size_t>(i)].empty());
     EXPECT_EQ(together[static_cast<size_t>(i)], alone[static_cast<size_t>(i)]) << "song " << i;
   }
+  EXPECT_EQ(together[0], together[1]) << "one module, two songs";
 }

@@ -1,9 +1,11 @@
 // The playback engine: rows, ticks, effects and their memories, the volume
 // column, envelopes, key off, fadeout, auto-vibrato and pitch.
 #include <cstdint>
+#include <memory>
 
 #include "engine_fixture.h"
 #include "music/xm_loader.h"
+#include "music/xm_periods.h"
 
 using namespace xmtest;
 
@@ -16,17 +18,20 @@ constexpr uint8_t C4 = 49, C5 = 61;
 }  // namespace
 
 TEST(XmEngineTempo, TickLengthFollowsBpm) {
-  XmSong song{};
-  xm_set_bpm(&song, 125);
-  EXPECT_EQ(song.samplesPerTick, 882);
-  xm_set_bpm(&song, 128);
-  EXPECT_EQ(song.samplesPerTick, 861);
-  song.tickSamplesLeft = 100;
-  xm_set_bpm(&song, 255);
-  EXPECT_EQ(song.samplesPerTick, 432);
-  EXPECT_EQ(song.tickSamplesLeft, 100) << "the running tick keeps its length";
-  xm_set_bpm(&song, 0);
-  EXPECT_GT(song.samplesPerTick, 0) << "a zero tempo must not divide by zero";
+  auto player = std::make_unique<XmPlayer>();
+  XmPlayer& p = *player;
+  p.mix = xm_mix_rate(44100);
+  xm_set_bpm(&p, 125);
+  EXPECT_EQ(p.samplesPerTick, 882);
+  xm_set_bpm(&p, 128);
+  EXPECT_EQ(p.samplesPerTick, 861);
+  p.tickSamplesLeft = 100;
+  xm_set_bpm(&p, 255);
+  EXPECT_EQ(p.samplesPerTick, 432);
+  EXPECT_EQ(p.tickSamplesLeft, 100) << "the running tick keeps its length";
+  xm_set_bpm(&p, 0);
+  EXPECT_GT(p.samplesPerTick, 0) << "a zero tempo must not divide by zero";
+  EXPECT_EQ(xm_tick_frames(125, 48000), 960);
 }
 
 using XmEnginePitch = EngineTest;
@@ -94,7 +99,7 @@ TEST_F(XmEngineEffects, ArpeggioAndPortamentos) {
   EXPECT_EQ(ch(3).period, 4606);
   run(1);
   EXPECT_EQ(ch(0).periodDelta, 3 * 64);
-  EXPECT_EQ(voices[0].stepFraction, fraction_for(9945)) << "three semitones up: 8363 * 2^(1/4)";
+  EXPECT_EQ(p->voices[0].stepFraction, fraction_for(9945)) << "three semitones up: 8363 * 2^(1/4)";
   run(1);
   EXPECT_EQ(ch(0).periodDelta, 7 * 64);
   run(1);
@@ -233,7 +238,7 @@ TEST_F(XmEngineEffects, GlobalVolumeRetriggerCutAndDelay) {
   at(1, 3, cell(C5, 1, 0x20, fx('E'), 0xD2));
   play();
   run(1);
-  EXPECT_EQ(song->globalVolume, 32);
+  EXPECT_EQ(p->globalVolume, 32);
   EXPECT_EQ(voice(0).volume, 63);
   MixVoice* r = ch(1).voice;
   run(2);
@@ -254,11 +259,11 @@ TEST_F(XmEngineEffects, GlobalVolumeRetriggerCutAndDelay) {
   EXPECT_EQ(ch(3).period, 3840) << "the delayed note starts on tick 2";
   EXPECT_EQ(ch(3).volume, 16);
   run(3);
-  EXPECT_EQ(song->globalVolume, 32 - 10);
+  EXPECT_EQ(p->globalVolume, 32 - 10);
   rows(1);
-  EXPECT_EQ(song->globalVolume, 12) << "song-wide memory";
+  EXPECT_EQ(p->globalVolume, 12) << "song-wide memory";
   rows(1);
-  EXPECT_EQ(song->globalVolume, 64);
+  EXPECT_EQ(p->globalVolume, 64);
 }
 
 TEST_F(XmEngineEffects, FinetuneSticksToTheSample) {
@@ -271,6 +276,10 @@ TEST_F(XmEngineEffects, FinetuneSticksToTheSample) {
   EXPECT_EQ(ch(1).period, 4605) << "a later channel in the same row sees finetune 6";
   rows(1);
   EXPECT_EQ(ch(0).period, 4605) << "later notes use finetune 6";
+  EXPECT_EQ(started.song->instruments[0].samples[0]->finetune, 0) << "in this playback, not in the song";
+  xm_start_song(p);
+  rows(1);
+  EXPECT_EQ(ch(0).period, 4608) << "a restart plays as the first time";
 }
 
 TEST_F(XmEngineEffects, FinePortamento) {
@@ -325,26 +334,26 @@ TEST_F(XmEngineEffects, KeyOffEnvelopePositionAndSpeed) {
   play();
   run(1);
   EXPECT_EQ(ch(1).volumeEnvValue, 16);
-  EXPECT_EQ(song->speed, 3);
+  EXPECT_EQ(p->speed, 3);
   run(3);
   EXPECT_EQ(ch(0).volumeEnvValue, 0) << "key off cuts an instrument without envelope";
   EXPECT_EQ(voice(0).volume, 0);
   EXPECT_EQ(ch(2).keyOff, 1);
   run(3);
-  EXPECT_EQ(song->bpm, 128);
-  EXPECT_EQ(song->samplesPerTick, 861);
+  EXPECT_EQ(p->bpm, 128);
+  EXPECT_EQ(p->samplesPerTick, 861);
   ch(1).volumeEnvStopped = 0;
-  song->row = 0;
+  p->row = 0;
 }
 
 TEST_F(XmEngineEffects, ZeroSpeedMakesEveryTickARowTick) {
   at(0, 0, cell(0, 0, 0, fx('F'), 0x00));
   play();
   run(1);
-  EXPECT_EQ(song->speed, 0);
+  EXPECT_EQ(p->speed, 0);
   for (int r = 1; r <= 3; ++r) {
     run(1);
-    EXPECT_EQ(song->row, r);
+    EXPECT_EQ(p->row, r);
   }
 }
 
@@ -359,8 +368,8 @@ TEST_F(XmEngineSequencing, BreakAndJumpInOneRow) {
   play();
   rows(1);
   run(1);
-  EXPECT_EQ(song->order, 5);
-  EXPECT_EQ(song->row, 0);
+  EXPECT_EQ(p->order, 5);
+  EXPECT_EQ(p->row, 0);
 
   m.patterns[0].cells.clear();
   m.set(0, 0, 0, cell(0, 0, 0, fx('B'), 0x05));
@@ -368,8 +377,8 @@ TEST_F(XmEngineSequencing, BreakAndJumpInOneRow) {
   play();
   rows(1);
   run(1);
-  EXPECT_EQ(song->order, 5);
-  EXPECT_EQ(song->row, 10);
+  EXPECT_EQ(p->order, 5);
+  EXPECT_EQ(p->row, 10);
 }
 
 TEST_F(XmEngineSequencing, BreaksOutsideThePatternAndTheSong) {
@@ -382,11 +391,11 @@ TEST_F(XmEngineSequencing, BreaksOutsideThePatternAndTheSong) {
   play();
   rows(1);
   run(1);
-  EXPECT_EQ(song->order, 1);
-  EXPECT_EQ(song->row, 0) << "a row the pattern lacks starts it from the top";
+  EXPECT_EQ(p->order, 1);
+  EXPECT_EQ(p->row, 0) << "a row the pattern lacks starts it from the top";
   rows(1);
-  EXPECT_EQ(song->order, 0);
-  EXPECT_EQ(song->row, 0);
+  EXPECT_EQ(p->order, 0);
+  EXPECT_EQ(p->row, 0);
 }
 
 TEST_F(XmEngineSequencing, PatternDelayAndLoop) {
@@ -399,17 +408,17 @@ TEST_F(XmEngineSequencing, PatternDelayAndLoop) {
   do {
     run(1);
     ++rowTicks;
-  } while (song->tick != 0);
+  } while (p->tick != 0);
   EXPECT_EQ(rowTicks, 18) << "EE2 at speed 6";
   EXPECT_EQ(ch(1).volume, 64 - 17) << "tick effects run through the delay";
   std::vector<int> seen;
   for (int i = 0; i < 6; ++i) {
     rows(1);
-    seen.push_back(song->row);
+    seen.push_back(p->row);
   }
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 1, 2, 1, 2}));
   rows(1);
-  EXPECT_EQ(song->row, 3);
+  EXPECT_EQ(p->row, 3);
 }
 
 TEST_F(XmEngineSequencing, RestartPositionAfterTheLastOrder) {
@@ -421,7 +430,7 @@ TEST_F(XmEngineSequencing, RestartPositionAfterTheLastOrder) {
   std::vector<int> orders;
   for (int i = 0; i < 8; ++i) {
     rows(1);
-    orders.push_back(song->order);
+    orders.push_back(p->order);
   }
   EXPECT_EQ(orders, (std::vector<int>{0, 0, 1, 1, 2, 2, 1, 1}));
 }
@@ -435,22 +444,22 @@ TEST_F(XmEngineVoices, PartnerVoiceTakesOverEachNote) {
   at(0, 1, cell(C4, 1));
   play();
   run(1);
-  EXPECT_EQ(ch(0).voice, &voices[0]);
-  EXPECT_EQ(ch(1).voice, &voices[1]);
-  voices[0].position = 123;
+  EXPECT_EQ(ch(0).voice, &p->voices[0]);
+  EXPECT_EQ(ch(1).voice, &p->voices[1]);
+  p->voices[0].position = 123;
   rows(1);
-  EXPECT_EQ(ch(0).voice, &voices[32]);
-  EXPECT_EQ(voices[0].sample, voices[32].sample) << "the old sound keeps playing";
-  EXPECT_EQ(voices[0].position, 123);
-  EXPECT_EQ(voices[0].volume, 0);
-  EXPECT_EQ(voices[0].leftLevel, 0);
-  EXPECT_EQ(voices[32].index, 32);
-  EXPECT_EQ(voices[32].position, 0);
-  EXPECT_EQ(voices[32].rampLeft, 0);
+  EXPECT_EQ(ch(0).voice, &p->voices[32]);
+  EXPECT_EQ(p->voices[0].sample, p->voices[32].sample) << "the old sound keeps playing";
+  EXPECT_EQ(p->voices[0].position, 123);
+  EXPECT_EQ(p->voices[0].volume, 0);
+  EXPECT_EQ(p->voices[0].leftLevel, 0);
+  EXPECT_EQ(p->voices[32].index, 32);
+  EXPECT_EQ(p->voices[32].position, 0);
+  EXPECT_EQ(p->voices[32].rampLeft, 0);
   rows(1);
-  EXPECT_EQ(ch(0).voice, &voices[0]);
-  EXPECT_EQ(voices[0].index, 0);
-  EXPECT_EQ(voices[32].volume, 0);
+  EXPECT_EQ(ch(0).voice, &p->voices[0]);
+  EXPECT_EQ(p->voices[0].index, 0);
+  EXPECT_EQ(p->voices[32].volume, 0);
 }
 
 TEST_F(XmEngineVoices, MissingInstrumentSilencesTheChannel) {

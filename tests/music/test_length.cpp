@@ -24,36 +24,33 @@ namespace {
 
 // Runs the engine tick by tick (no mixing) and returns where it first
 // revisits a row in the same state, after `passes` such returns.
-XmSongLength traced_length(XmSong* song, int passes, int64_t cap) {
-  xm_start_song(song);
+XmSongLength traced_length(const XmSong* song, int passes, int64_t cap) {
+  PlayerPtr player = player_for(song);
+  XmPlayer& p = *player;
   std::set<std::vector<int>> seen;
   int64_t frame = 0;
   while (frame < cap) {
-    if (song->tick == 0) {
+    if (p.tick == 0) {
       std::vector<int> loops;
       for (int i = 0; i < song->channelCount; ++i) {
-        if (channels[i].loopCount != 0) loops.insert(loops.end(), {i, channels[i].loopCount, channels[i].loopRow});
+        if (p.channels[i].loopCount != 0) loops.insert(loops.end(), {i, p.channels[i].loopCount, p.channels[i].loopRow});
       }
-      song->tickHandler(song);
-      std::vector<int> key{song->order, song->row};
+      p.tickHandler(&p);
+      std::vector<int> key{p.order, p.row};
       key.insert(key.end(), loops.begin(), loops.end());
       if (!seen.insert(key).second) {
-        if (--passes == 0) return XmSongLength{frame, song->order, song->row, true};
+        if (--passes == 0) return XmSongLength{frame, p.order, p.row, true};
         seen = {key};
       }
     } else {
-      song->tickHandler(song);
+      p.tickHandler(&p);
     }
-    frame += std::max(song->samplesPerTick, 1);
+    frame += std::max(p.samplesPerTick, 1);
   }
   return XmSongLength{cap, 0, 0, false};
 }
 
-int32_t frames_per_tick(int bpm) {
-  XmSong s{};
-  xm_set_bpm(&s, bpm);
-  return s.samplesPerTick;
-}
+int32_t frames_per_tick(int bpm) { return xm_tick_frames(bpm, 44100); }
 
 ModuleDef with_patterns(int count, int rows) {
   ModuleDef m;
@@ -125,8 +122,8 @@ std::vector<fs::path> corpus() {
   return files;
 }
 
-void expect_engine_agrees(XmSong* song, int passes, const XmSongLength& computed) {
-  const XmSongLength traced = traced_length(song, passes, int64_t{XM_LENGTH_CAP_SECONDS} * mixRate);
+void expect_engine_agrees(const XmSong* song, int passes, const XmSongLength& computed) {
+  const XmSongLength traced = traced_length(song, passes, int64_t{XM_LENGTH_CAP_SECONDS} * 44100);
   EXPECT_EQ(computed.frames, traced.frames);
   EXPECT_EQ(computed.ended, traced.ended);
   if (traced.ended) {
@@ -141,9 +138,9 @@ TEST(SongLength, EqualsTheEnginesFirstReturnToAPlayedRow) {
   for (const LengthCase& c : crafted()) {
     SCOPED_TRACE(c.name);
     SongPtr song = load_bytes(build(c.module));
-    ASSERT_NE(song, nullptr) << xm_last_error();
-    const XmSongLength length = xm_song_length(song.get(), c.passes);
-    EXPECT_EQ(length.frames, c.frames >= 0 ? c.frames : int64_t{XM_LENGTH_CAP_SECONDS} * mixRate);
+    ASSERT_NE(song, nullptr) << load_error();
+    const XmSongLength length = xm_song_length(song.get(), 44100, c.passes);
+    EXPECT_EQ(length.frames, c.frames >= 0 ? c.frames : int64_t{XM_LENGTH_CAP_SECONDS} * 44100);
     EXPECT_EQ(length.ended, c.ended);
     if (c.ended) {
       EXPECT_EQ(length.endOrder, c.endOrder);
@@ -154,12 +151,11 @@ TEST(SongLength, EqualsTheEnginesFirstReturnToAPlayedRow) {
 
   const std::vector<fs::path> files = corpus();
   if (files.empty()) GTEST_SKIP() << "XM corpus not found; run scripts/fetch-xm-corpus.sh to check real modules too";
-  music_use_stdio_files();
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.filename().string());
-    SongPtr song(xm_load(file.string().c_str(), nullptr));
-    ASSERT_NE(song, nullptr) << xm_last_error();
-    const XmSongLength length = xm_song_length(song.get());
+    SongPtr song = load_path(file.string());
+    ASSERT_NE(song, nullptr) << load_error();
+    const XmSongLength length = xm_song_length(song.get(), 44100);
     EXPECT_TRUE(length.ended);
     expect_engine_agrees(song.get(), 1, length);
   }

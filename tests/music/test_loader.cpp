@@ -21,7 +21,7 @@ ModuleDef basic() {
 void expect_rejected(const std::vector<uint8_t>& bytes, const char* words) {
   SongPtr song = load_bytes(bytes);
   EXPECT_EQ(song, nullptr);
-  EXPECT_NE(std::strstr(xm_last_error(), words), nullptr) << "reason: " << xm_last_error();
+  EXPECT_NE(std::strstr(load_error(), words), nullptr) << "reason: " << load_error();
 }
 
 }  // namespace
@@ -35,7 +35,7 @@ TEST(XmLoader, ReadsHeaderPatternsAndSamples) {
   m.bpm = 140;
   m.set(0, 1, 1, cell(49, 1, 0x40, fx('A'), 0x12));
   SongPtr song = load_bytes(build(m));
-  ASSERT_NE(song, nullptr) << xm_last_error();
+  ASSERT_NE(song, nullptr) << load_error();
   EXPECT_EQ(song->songLength, 2);
   EXPECT_EQ(song->restartPosition, 1);
   EXPECT_EQ(song->channelCount, 2);
@@ -65,7 +65,7 @@ TEST(XmLoader, PatternLayoutCases) {
   m.patterns.resize(5);
   m.patterns[3].rows = 16;  // stays without packed data: all empty
   SongPtr song = load_bytes(build(m));
-  ASSERT_NE(song, nullptr) << xm_last_error();
+  ASSERT_NE(song, nullptr) << load_error();
   EXPECT_EQ(song->usedPatternCount, 8);
   EXPECT_EQ(song->patternCount, 8);
   for (int p : {5, 6, 7}) EXPECT_EQ(song->patterns[p].rows, 64) << p;
@@ -83,7 +83,7 @@ TEST(XmLoader, PatternLayoutCases) {
   n.patterns[0].rawPacked = true;
   n.patterns[0].packed = {0x80, 0x83, 97, 1, 0x81, 99, 0x83, 60, 200};
   song = load_bytes(build(n));
-  ASSERT_NE(song, nullptr) << xm_last_error();
+  ASSERT_NE(song, nullptr) << load_error();
   const XmCell* cells = song->patterns[0].cells;
   EXPECT_EQ(cells[0].note, 0);
   EXPECT_EQ(cells[1].note, 255);
@@ -100,7 +100,7 @@ TEST(XmLoader, PatternLayoutCases) {
   bytes[header] = 13;
   bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(header + 9), {0xEE, 0xEE, 0xEE, 0xEE});
   song = load_bytes(bytes);
-  ASSERT_NE(song, nullptr) << xm_last_error();
+  ASSERT_NE(song, nullptr) << load_error();
   EXPECT_EQ(song->patterns[0].cells[0].note, 49);
   EXPECT_EQ(song->instruments[0].samples[0]->length, 1000u);
 }
@@ -150,7 +150,7 @@ TEST(XmLoader, SampleFormatCases) {
   ins.fadeout = 0x8001;
   m.instruments.push_back(ins);
   SongPtr song = load_bytes(build(m));
-  ASSERT_NE(song, nullptr) << xm_last_error();
+  ASSERT_NE(song, nullptr) << load_error();
   const XmInstrument& i0 = song->instruments[0];
   EXPECT_EQ(i0.fadeout, 0x0002) << "fadeout doubles in 16 bits";
   EXPECT_EQ(i0.samples[0]->length, 500u);
@@ -187,7 +187,7 @@ TEST(XmLoader, EmptyInstrumentConsumesItsHeaderSize) {
   m.instruments.push_back(empty);
   m.instruments.push_back(one_sample_instrument(ramp_sample()));
   SongPtr song = load_bytes(build(m));
-  ASSERT_NE(song, nullptr) << xm_last_error();
+  ASSERT_NE(song, nullptr) << load_error();
   EXPECT_EQ(song->instruments[0].sampleCount, 0);
   EXPECT_EQ(song->instruments[0].samples[0], &emptySample);
   EXPECT_EQ(song->instruments[1].samples[0]->length, 1000u);
@@ -198,35 +198,42 @@ TEST(XmLoader, SampleLoaderFillsDecodedData) {
   SampleDef s;
   s.frames.assign(8, 0);
   m.instruments.push_back(one_sample_instrument(s));
-  install_memory_files();
   put_file("loader.xm", build(m));
   static int calls;
   calls = 0;
-  XmSong* song = xm_load("loader.xm", [](void* buffer, uint32_t bytes, int bits, int ins, int smp) {
-    ++calls;
-    EXPECT_EQ(bytes, 8u);
-    EXPECT_EQ(bits, 8);
-    EXPECT_EQ(ins, 0);
-    EXPECT_EQ(smp, 0);
-    static_cast<int8_t*>(buffer)[3] = -2;
-  });
-  ASSERT_NE(song, nullptr) << xm_last_error();
+  XmLoadError error{};
+  XmSong* song = xm_load(
+      "loader.xm", memory_files(),
+      [](void* buffer, uint32_t bytes, int bits, int ins, int smp) {
+        ++calls;
+        EXPECT_EQ(bytes, 8u);
+        EXPECT_EQ(bits, 8);
+        EXPECT_EQ(ins, 0);
+        EXPECT_EQ(smp, 0);
+        static_cast<int8_t*>(buffer)[3] = -2;
+      },
+      &error);
+  ASSERT_NE(song, nullptr) << error.message;
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(song->instruments[0].samples[0]->data[3], -512) << "no delta decoding of loader data";
   EXPECT_EQ(song->instruments[0].samples[0]->data[4], 0);
   xm_release_song(song);
 }
 
+// Each load names its source; none is kept for the process.
 TEST(XmLoader, FileLayer) {
-  xm_set_file_callbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
-  EXPECT_FALSE(xm_file_callbacks_installed());
-  EXPECT_EQ(xm_load("module.xm", nullptr), nullptr);
+  put_file("module.xm", build(basic()));
+  XmLoadError error{};
+  const XmFileCallbacks incomplete{nullptr, nullptr, nullptr, nullptr, nullptr};
+  EXPECT_FALSE(xm_file_callbacks_complete(&incomplete));
+  EXPECT_EQ(xm_load("module.xm", &incomplete, nullptr, &error), nullptr);
+  EXPECT_NE(std::strstr(error.message, "no file callbacks"), nullptr) << error.message;
   EXPECT_EQ(xm_file_read(nullptr, 4, nullptr), 0u);
   EXPECT_EQ(xm_file_tell(nullptr), 0);
-  install_memory_files();
-  EXPECT_TRUE(xm_file_callbacks_installed());
-  EXPECT_EQ(xm_load("no such file", nullptr), nullptr);
-  EXPECT_NE(std::strstr(xm_last_error(), "cannot open"), nullptr);
+  EXPECT_EQ(xm_load("no such file", memory_files(), nullptr, &error), nullptr);
+  EXPECT_EQ(error.kind, XmLoadFailure::open);
+  SongPtr song(xm_load("module.xm", memory_files(), nullptr, &error));
+  EXPECT_NE(song, nullptr) << error.message;
 }
 
 TEST(XmLoaderDamage, RejectsModulesThatCannotPlay) {
@@ -300,7 +307,7 @@ TEST(XmLoaderDamage, RepairsWhatRealFilesGetWrong) {
   late.loopLength = 10;
   ins.samples.push_back(late);
   SongPtr song = load_bytes(build(m));
-  ASSERT_NE(song, nullptr) << xm_last_error();
+  ASSERT_NE(song, nullptr) << load_error();
   EXPECT_EQ(song->restartPosition, 0);
   const XmInstrument& i0 = song->instruments[0];
   EXPECT_EQ(i0.volumePointCount, 12);
@@ -329,7 +336,7 @@ TEST(XmLoaderDamage, KeepsTruncatedSampleDataAndShortPatterns) {
   std::vector<uint8_t> bytes = build(m);
   bytes.resize(bytes.size() - 1000);  // half of the 2000 data bytes
   SongPtr song = load_bytes(bytes);
-  ASSERT_NE(song, nullptr) << xm_last_error();
+  ASSERT_NE(song, nullptr) << load_error();
   EXPECT_EQ(song->patterns[0].cells[0].note, 49);
   EXPECT_EQ(song->patterns[0].cells[0].volume, 0x40);
   EXPECT_EQ(song->patterns[0].cells[1].note, 0);

@@ -21,16 +21,10 @@ class MixerTest : public ::testing::Test {
  protected:
   XmSample sample{};
   std::vector<float> buffer;
+  MixVoice voices[XM_MIXED_VOICES] = {};
+  const XmMixRate rate = xm_mix_rate(44100);
 
-  void SetUp() override {
-    mixRate = 44100;
-    mix_set_rate();
-    std::memset(voices, 0, sizeof voices);
-  }
-  void TearDown() override {
-    std::memset(voices, 0, sizeof voices);
-    xm_sample_data_free(sample.data);
-  }
+  void TearDown() override { xm_sample_data_free(sample.data); }
   void make_sample(uint32_t length, uint8_t mode, uint32_t loopStart, uint32_t loopLength, int16_t value) {
     sample.length = length;
     sample.loopMode = mode;
@@ -55,7 +49,7 @@ class MixerTest : public ::testing::Test {
   }
   void mix(int32_t frames) {
     buffer.assign(static_cast<size_t>(frames) * 2, 0.0f);
-    mix_voices(buffer.data(), frames);
+    mix_voices(voices, rate, buffer.data(), frames);
   }
 };
 
@@ -167,17 +161,15 @@ using namespace xmtest;
 // the left channel.
 std::vector<int16_t> render_left(const ModuleDef& m) {
   SongPtr song = load_bytes(build(m));
-  if (!song) return {};
-  MixOutput out{};
-  if (!mix_output_init(&out, song.get())) return {};
-  xm_start_song(song.get());
+  PlayerPtr player = song ? player_for(song.get()) : nullptr;
+  if (!player) return {};
+  MixOutput& out = player->output;
   std::vector<int16_t> left;
   for (int b = 0; b < out.blockCount; ++b) {
-    mix_fill_block(&out);
+    mix_fill_block(player.get());
     const int16_t* pcm = mix_block_pcm(&out, b);
     for (int32_t i = 0; i < out.blockFrames; ++i) left.push_back(pcm[2 * i]);
   }
-  mix_output_release(&out);
   return left;
 }
 
@@ -263,6 +255,7 @@ namespace {
 struct RandomVoices {
   uint32_t state;
   std::vector<XmSample> samples;
+  MixVoice voices[XM_MIXED_VOICES] = {};
 
   explicit RandomVoices(uint32_t seed) : state(seed), samples(12) {
     for (XmSample& s : samples) {
@@ -344,8 +337,7 @@ bool same_voice(const MixVoice& a, const MixVoice& b) {
 // the sums in the buffer, the voices' positions and ramps, and the 16-bit
 // conversion, over runs of random length on random voice states.
 TEST(MixerPaths, EveryPathGivesTheScalarBits) {
-  mixRate = 44100;
-  mix_set_rate();
+  const XmMixRate rate = xm_mix_rate(44100);
   int compared = 0;
   for (MixPath path : {MixPath::Portable, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
     if (!mix_use_path(path)) continue;
@@ -354,6 +346,7 @@ TEST(MixerPaths, EveryPathGivesTheScalarBits) {
     for (uint32_t round = 0; round < 60; ++round) {
       RandomVoices random(round * 7919u + 1);
       random.fill();
+      MixVoice* const voices = random.voices;
       MixVoice start[XM_MIXED_VOICES];
       std::memcpy(start, voices, sizeof start);
       std::vector<float> reference(2 * 1200), fast;
@@ -363,11 +356,11 @@ TEST(MixerPaths, EveryPathGivesTheScalarBits) {
                                 static_cast<int32_t>(1 + random.next() % 200)};
       MixVoice afterReference[XM_MIXED_VOICES];
       ASSERT_TRUE(mix_use_path(MixPath::Scalar));
-      for (int32_t frames : calls) mix_voices(reference.data(), frames);
+      for (int32_t frames : calls) mix_voices(voices, rate, reference.data(), frames);
       std::memcpy(afterReference, voices, sizeof afterReference);
       std::memcpy(voices, start, sizeof start);
       ASSERT_TRUE(mix_use_path(path));
-      for (int32_t frames : calls) mix_voices(fast.data(), frames);
+      for (int32_t frames : calls) mix_voices(voices, rate, fast.data(), frames);
       ASSERT_EQ(std::memcmp(reference.data(), fast.data(), reference.size() * sizeof(float)), 0) << "round " << round;
       for (int i = 0; i < XM_MIXED_VOICES; ++i) ASSERT_TRUE(same_voice(afterReference[i], voices[i])) << "voice " << i;
     }
@@ -384,5 +377,4 @@ TEST(MixerPaths, EveryPathGivesTheScalarBits) {
   }
   EXPECT_GE(compared, 1);
   mix_use_path(MixPath::Best);
-  std::memset(voices, 0, sizeof voices);
 }

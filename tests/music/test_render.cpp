@@ -75,13 +75,13 @@ TEST_F(RenderTest, WritesTheBlockFillersOutputAndRowLog) {
   // Same samples as the block filler gives in this process.
   SongPtr song = load_bytes(bytes);
   ASSERT_NE(song, nullptr);
-  MixOutput mix{};
-  ASSERT_TRUE(mix_output_init(&mix, song.get()));
-  xm_start_song(song.get());
+  PlayerPtr player = player_for(song.get());
+  ASSERT_NE(player, nullptr);
+  MixOutput& mix = player->output;
   std::string expected;
   for (int written = 0; written < 22050; written += mix.blockFrames) {
     const int32_t b = mix.fillBlock;
-    mix_fill_block(&mix);
+    mix_fill_block(player.get());
     const int n = std::min(mix.blockFrames, 22050 - written);
     for (int i = 0; i < 2 * n; ++i) {
       const uint16_t v = static_cast<uint16_t>(mix_block_pcm(&mix, b)[i]);
@@ -89,7 +89,6 @@ TEST_F(RenderTest, WritesTheBlockFillersOutputAndRowLog) {
       expected.push_back(static_cast<char>(v >> 8));
     }
   }
-  mix_output_release(&mix);
   EXPECT_TRUE(file.substr(44) == expected);
 }
 

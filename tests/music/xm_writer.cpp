@@ -5,9 +5,11 @@
 #include <iterator>
 #include <map>
 
+#include "music/music.h"
 #include "music/xm_engine.h"
 #include "music/xm_file.h"
 #include "music/xm_loader.h"
+#include "music/xm_player.h"
 #include "xm_write.h"
 
 namespace xmtest {
@@ -44,6 +46,8 @@ void mem_seek(void* h, int32_t offset, int32_t origin) {
 }
 int32_t mem_tell(void* h) { return static_cast<int32_t>(static_cast<MemFile*>(h)->pos); }
 
+thread_local XmLoadError lastLoad{};
+
 }  // namespace
 
 void ModuleDef::set(int p, int row, int channel, XmCell c) {
@@ -54,91 +58,65 @@ void ModuleDef::set(int p, int row, int channel, XmCell c) {
 }
 
 std::vector<uint8_t> build(const ModuleDef& def) {
-  xmwrite::Bytes o;
-  xmwrite::Header h;
-  h.name = "test module";
-  h.tracker = "vantor tests";
-  h.songLength = static_cast<unsigned>(def.songLength >= 0 ? def.songLength : static_cast<int>(def.orders.size()));
-  h.restart = static_cast<unsigned>(def.restart);
-  h.channels = static_cast<unsigned>(def.channels);
-  h.patterns = static_cast<unsigned>(def.patternCountOverride >= 0 ? def.patternCountOverride
-                                                                    : static_cast<int>(def.patterns.size()));
-  h.instruments = static_cast<unsigned>(def.instrumentCountOverride >= 0 ? def.instrumentCountOverride
-                                                                          : static_cast<int>(def.instruments.size()));
-  h.linear = def.linear;
-  h.speed = static_cast<unsigned>(def.speed);
-  h.bpm = static_cast<unsigned>(def.bpm);
-  h.orders = def.orders;
-  xmwrite::put_header(o, h);
-
+  xmwrite::Module m;
+  m.name = "test module";
+  m.tracker = "vantor tests";
+  m.textPad = '\0';
+  m.channels = def.channels;
+  m.linearFrequencies = def.linear;
+  m.speed = def.speed;
+  m.bpm = def.bpm;
+  m.restartPosition = def.restart;
+  m.orders = def.orders;
+  m.songLength = def.songLength;
+  m.patternCount = def.patternCountOverride;
+  m.instrumentCount = def.instrumentCountOverride;
   for (const PatternDef& p : def.patterns) {
-    xmwrite::Bytes packed;
-    if (p.rawPacked) {
-      packed.out = p.packed;
-    } else if (!p.cells.empty()) {
-      const size_t count = static_cast<size_t>(p.rows) * static_cast<size_t>(def.channels);
-      for (size_t i = 0; i < count; ++i) {
-        const XmCell c = i < p.cells.size() ? p.cells[i] : XmCell{};
-        xmwrite::put_packed_cell(packed, c.note, c.instrument, c.volume, c.effect, c.param);
-      }
-    }
-    xmwrite::put_pattern(o, static_cast<unsigned>(p.rows), packed.out);
+    xmwrite::Pattern& to = m.patterns.emplace_back();
+    to.rows = p.rows;
+    to.channels = def.channels;
+    for (const XmCell& c : p.cells) to.cells.push_back({c.note, c.instrument, c.volume, c.effect, c.param});
+    if (p.rawPacked) to.packed = p.packed;
   }
-
   for (const InstrumentDef& ins : def.instruments) {
-    const bool any = !ins.samples.empty();
-    xmwrite::Instrument header;
-    header.headerSize = static_cast<uint32_t>(ins.headerSize >= 0 ? ins.headerSize : (any ? 263 : 29));
-    header.name = "instrument";
-    header.sampleCount = static_cast<unsigned>(ins.samples.size());
-    std::copy(std::begin(ins.keymap), std::end(ins.keymap), header.keymap);
-    const std::pair<const EnvelopeDef*, xmwrite::Envelope*> envelopes[] = {{&ins.volume, &header.volume},
-                                                                           {&ins.panning, &header.panning}};
-    for (const auto& [from, to] : envelopes) {
-      to->points = from->points;
-      to->pointCount = static_cast<unsigned>(from->pointCount >= 0 ? from->pointCount
-                                                                    : static_cast<int>(from->points.size()));
-      to->sustain = from->sustain;
-      to->loopStart = from->loopStart;
-      to->loopEnd = from->loopEnd;
-      to->type = from->type;
+    xmwrite::Instrument& to = m.instruments.emplace_back();
+    to.name = "instrument";
+    to.headerSize = ins.headerSize;
+    std::copy(std::begin(ins.keymap), std::end(ins.keymap), to.keymap);
+    const std::pair<const EnvelopeDef*, xmwrite::Envelope*> envelopes[] = {{&ins.volume, &to.volume},
+                                                                           {&ins.panning, &to.panning}};
+    for (const auto& [from, env] : envelopes) {
+      for (const auto& [tick, value] : from->points) env->points.push_back({tick, value});
+      env->pointCount = from->pointCount;
+      env->type = from->type;
+      env->sustainPoint = from->sustain;
+      env->loopStart = from->loopStart;
+      env->loopEnd = from->loopEnd;
     }
-    header.vibratoType = ins.vibratoType;
-    header.vibratoSweep = ins.vibratoSweep;
-    header.vibratoDepth = ins.vibratoDepth;
-    header.vibratoRate = ins.vibratoRate;
-    header.fadeout = ins.fadeout;
-    xmwrite::put_instrument_header(o, header);
+    to.vibratoType = ins.vibratoType;
+    to.vibratoSweep = ins.vibratoSweep;
+    to.vibratoDepth = ins.vibratoDepth;
+    to.vibratoRate = ins.vibratoRate;
+    to.fadeout = ins.fadeout;
     for (const SampleDef& s : ins.samples) {
-      const uint32_t unit = (s.sixteenBit ? 2 : 1) * (s.right.empty() ? 1 : 2);
-      xmwrite::SampleHeader sh;
-      sh.lengthBytes =
-          static_cast<uint32_t>(s.lengthBytes >= 0 ? s.lengthBytes : static_cast<int64_t>(s.frames.size() * unit));
-      sh.loopStartBytes = static_cast<uint32_t>(s.loopStartBytes >= 0 ? s.loopStartBytes : s.loopStart * unit);
-      sh.loopLengthBytes = static_cast<uint32_t>(s.loopLengthBytes >= 0 ? s.loopLengthBytes : s.loopLength * unit);
-      sh.volume = s.volume;
-      sh.finetune = s.finetune;
-      sh.type = static_cast<uint8_t>(s.type | (s.sixteenBit ? 16 : 0) | (s.right.empty() ? 0 : 32));
-      sh.panning = s.panning;
-      sh.relativeNote = s.relativeNote;
-      sh.name = "sample";
-      xmwrite::put_sample_header(o, sh);
-    }
-    for (const SampleDef& s : ins.samples) {
-      // Each side of a stereo sample is delta coded on its own.
-      for (const std::vector<int16_t>* side : {&s.frames, &s.right}) {
-        if (side->empty()) continue;
-        if (s.sixteenBit) {
-          xmwrite::put_sample_data(o, *side, false);
-        } else {
-          std::vector<int16_t> bytes;
-          for (int16_t v : *side) bytes.push_back(static_cast<int8_t>(v >> 8));
-          xmwrite::put_sample_data(o, bytes, true);
-        }
-      }
+      xmwrite::Sample& sample = to.samples.emplace_back();
+      sample.name = "sample";
+      sample.eightBit = !s.sixteenBit;
+      for (int16_t v : s.frames) sample.frames.push_back(s.sixteenBit ? v : static_cast<int8_t>(v >> 8));
+      for (int16_t v : s.right) sample.right.push_back(s.sixteenBit ? v : static_cast<int8_t>(v >> 8));
+      sample.loop = static_cast<xmwrite::Loop>(s.type);
+      sample.loopStart = s.loopStart;
+      sample.loopLength = s.loopLength;
+      sample.volume = s.volume;
+      sample.finetune = s.finetune;
+      sample.panning = s.panning;
+      sample.relativeNote = s.relativeNote;
+      sample.lengthBytes = s.lengthBytes;
+      sample.loopStartBytes = s.loopStartBytes;
+      sample.loopLengthBytes = s.loopLengthBytes;
     }
   }
-  return o.out;
+  return xmwrite::write_unchecked(m);
 }
 
 SampleDef ramp_sample(bool noLoop) {
@@ -159,24 +137,43 @@ InstrumentDef one_sample_instrument(SampleDef sample) {
   return ins;
 }
 
-void install_memory_files() { xm_set_file_callbacks(mem_open, mem_close, mem_read, mem_seek, mem_tell); }
+const XmFileCallbacks* memory_files() {
+  static const XmFileCallbacks callbacks{mem_open, mem_close, mem_read, mem_seek, mem_tell};
+  return &callbacks;
+}
 
 void put_file(const std::string& name, std::vector<uint8_t> bytes) { files()[name] = std::move(bytes); }
 
+void PlayerDeleter::operator()(XmPlayer* p) const {
+  xm_player_release(p);
+  delete p;
+}
+
 SongPtr load_bytes(const std::vector<uint8_t>& bytes) {
-  install_memory_files();
-  put_file("module.xm", bytes);
-  return SongPtr(xm_load("module.xm", nullptr));
+  return SongPtr(xm_load_memory(bytes.data(), bytes.size(), nullptr, &lastLoad));
 }
 
-SongPtr start(const ModuleDef& def) {
-  SongPtr song = load_bytes(build(def));
-  if (song) xm_start_song(song.get());
-  return song;
+SongPtr load_path(const std::string& path) {
+  return SongPtr(xm_load(path.c_str(), music_stdio_files(), nullptr, &lastLoad));
 }
 
-void ticks(XmSong* song, int n) {
-  for (int i = 0; i < n; ++i) song->tickHandler(song);
+const char* load_error() { return lastLoad.message; }
+
+PlayerPtr player_for(const XmSong* song, int32_t rate) {
+  PlayerPtr player(new XmPlayer{});
+  if (!xm_player_init(player.get(), song, rate)) return nullptr;
+  return player;
+}
+
+Started start(const ModuleDef& def) {
+  Started s;
+  s.song = load_bytes(build(def));
+  if (s.song) s.player = player_for(s.song.get());
+  return s;
+}
+
+void ticks(XmPlayer* player, int n) {
+  for (int i = 0; i < n; ++i) player->tickHandler(player);
 }
 
 }  // namespace xmtest

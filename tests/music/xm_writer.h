@@ -1,5 +1,7 @@
 // Builds XM module files in memory so each test states its module in a few
-// lines, and serves them to the player through the file callbacks.
+// lines, and loads and starts them in a player context of their own. The
+// bytes come from the project's module writer (xm_write.h); these records add
+// the damage tests need (counts, sizes and packed data as stored).
 #pragma once
 
 #include <cstdint>
@@ -7,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "music/xm_player.h"
 #include "music/xm_types.h"
+
+struct XmFileCallbacks;
 
 namespace xmtest {
 
@@ -80,21 +85,36 @@ std::vector<uint8_t> build(const ModuleDef& def);
 SampleDef ramp_sample(bool noLoop = false);
 InstrumentDef one_sample_instrument(SampleDef sample);
 
-// Registers bytes under a name for the memory file callbacks and installs
-// them. Every load in the tests goes through these.
-void install_memory_files();
+// File callbacks over bytes registered by name with put_file.
+const XmFileCallbacks* memory_files();
 void put_file(const std::string& name, std::vector<uint8_t> bytes);
 
 struct SongDeleter {
   void operator()(XmSong* s) const { xm_release_song(s); }
 };
 using SongPtr = std::unique_ptr<XmSong, SongDeleter>;
+struct PlayerDeleter {
+  void operator()(XmPlayer* p) const;
+};
+using PlayerPtr = std::unique_ptr<XmPlayer, PlayerDeleter>;
 
-// Loads bytes through the callbacks; null (with xm_last_error) on failure.
+// Loads bytes, or a file through the stdio callbacks; null on failure, with
+// the reason in load_error().
 SongPtr load_bytes(const std::vector<uint8_t>& bytes);
-// Loads and starts the song on the process-wide tables.
-SongPtr start(const ModuleDef& def);
-// Runs n engine ticks.
-void ticks(XmSong* song, int n);
+SongPtr load_path(const std::string& path);
+// Why the last failed load_bytes on this thread failed.
+const char* load_error();
+// A context playing `song` from its start at `rate`, ticking with xm_tick;
+// null when memory runs out.
+PlayerPtr player_for(const XmSong* song, int32_t rate = 44100);
+// The module loaded and started in a context of its own; null members when
+// it does not load.
+struct Started {
+  SongPtr song;
+  PlayerPtr player;
+};
+Started start(const ModuleDef& def);
+// Runs n ticks of the context's tick handler.
+void ticks(XmPlayer* player, int n);
 
 }  // namespace xmtest

@@ -180,4 +180,58 @@ TEST(Display, MissingWhenSdlFellBackToADriverThatShowsNothing) {
             "vantor: no display to show the intro on (DISPLAY is not set, WAYLAND_DISPLAY is not set)");
   EXPECT_EQ(sdl_rules::no_display_line(":5", nullptr),
             "vantor: no display to show the intro on (cannot open DISPLAY=:5, WAYLAND_DISPLAY is not set)");
+  EXPECT_EQ(sdl_rules::no_display_line(nullptr, nullptr, true),
+            "vantor: no display to show the intro on (DISPLAY is not set, the Wayland compositor at wayland-0 "
+            "offers no seat for keyboard and pointer)");
+}
+
+// A compositor without a seat is left out of the drivers SDL tries: the
+// others asked for stay, in their order; unasked, X11 is tried as before.
+TEST(Display, WaylandLeftOutOfTheDriversTried) {
+  struct Case {
+    const char* requested;
+    bool mayTryWayland;
+    const char* others;
+  };
+  const Case cases[] = {
+      {nullptr, true, "x11"},          {"", true, "x11"},
+      {"wayland", true, ""},           {"Wayland,x11", true, "x11"},
+      {"x11,wayland,offscreen", true, "x11,offscreen"},
+      {"x11", false, "x11"},           {"waylandx", false, "waylandx"},
+  };
+  for (const Case& c : cases) {
+    const char* asked = c.requested ? c.requested : "nothing";
+    EXPECT_EQ(sdl_rules::may_try_wayland(c.requested), c.mayTryWayland) << asked;
+    EXPECT_EQ(sdl_rules::drivers_without_wayland(c.requested), c.others) << asked;
+  }
+}
+
+// The question's buttons lie in a row under the text, inside the window,
+// apart and in order; a point finds the button it is on and nothing between
+// them. A long text or label widens the window, never narrows a button.
+TEST(Prompt, ButtonsInARowUnderTheTextInsideTheWindow) {
+  for (const std::vector<int>& labels : {std::vector<int>{25, 20}, {30}, {300, 10, 10}}) {
+    for (int textWidth : {80, 600}) {
+      const sdl_rules::PromptLayout p = sdl_rules::prompt_layout(textWidth, 85, labels);
+      ASSERT_EQ(p.buttons.size(), labels.size());
+      EXPECT_GE(p.text.x, 0);
+      EXPECT_LE(p.text.x + p.text.w, p.width);
+      for (std::size_t i = 0; i < labels.size(); ++i) {
+        const sdl_rules::Box& b = p.buttons[i];
+        EXPECT_GT(b.w, labels[i]);
+        EXPECT_GE(b.y, p.text.y + p.text.h);
+        EXPECT_GE(b.x, 0);
+        EXPECT_LE(b.x + b.w, p.width);
+        EXPECT_LE(b.y + b.h, p.height);
+        EXPECT_EQ(sdl_rules::button_at(p, b.x + b.w / 2, b.y + b.h / 2), static_cast<int>(i));
+        EXPECT_EQ(sdl_rules::button_at(p, b.x + b.w / 2, b.y - 1), -1);
+        if (i > 0) {
+          const sdl_rules::Box& left = p.buttons[i - 1];
+          EXPECT_EQ(b.y, left.y);
+          EXPECT_GT(b.x, left.x + left.w);
+          EXPECT_EQ(sdl_rules::button_at(p, left.x + left.w, b.y), -1);
+        }
+      }
+    }
+  }
 }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "music/xm_output.h"
+#include "music/xm_wave_device.h"
 #include "platform/platform.h"
 
 FakePlatform& FakePlatform::get() {
@@ -104,7 +104,9 @@ void wave_close(void* d) {
 void wave_pause(void*, bool) {}
 void wave_written(void*, std::uint32_t, std::uint32_t) {}
 void raise_thread_priority() {}
-void* thread_start(void (*body)()) { return fake().wave ? fake().wave->startThread(body) : nullptr; }
+void* thread_start(void (*body)(void*), void* argument) {
+  return fake().wave ? fake().wave->startThread(body, argument) : nullptr;
+}
 void thread_join(void* t) {
   if (fake().wave) fake().wave->joinThread(t);
 }

@@ -5,16 +5,16 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <set>
 #include <string>
 
 #include "instruments.h"
-#include "memory_file.h"
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
 #include "music/xm_loader.h"
+#include "music/xm_player.h"
 #include "score.h"
-#include "xm_writer.h"
 
 namespace {
 
@@ -22,12 +22,19 @@ using namespace compose;
 
 XmSong* load_module(const Module& m) {
   std::string error;
-  auto bytes = write_module(m, &error);
+  const auto bytes = write_module(m, &error);
   EXPECT_FALSE(bytes.empty()) << error;
-  soundtest::serve_file("composed.xm", std::move(bytes));
-  XmSong* song = xm_load("composed.xm", nullptr);
-  EXPECT_NE(song, nullptr) << xm_last_error();
+  XmLoadError failure{};
+  XmSong* song = xm_load_memory(bytes.data(), bytes.size(), nullptr, &failure);
+  EXPECT_NE(song, nullptr) << failure.message;
   return song;
+}
+
+// A context playing the song from its start.
+std::unique_ptr<XmPlayer> player_for(const XmSong* song) {
+  auto player = std::make_unique<XmPlayer>();
+  EXPECT_TRUE(xm_player_init(player.get(), song, 44100));
+  return player;
 }
 
 TEST(ComposedSong, ScoreIsConsistent) {
@@ -117,9 +124,8 @@ TEST(ComposedSong, PlaysOverAMinuteBeforeRepeatingAndNeverClips) {
   const Module m = compose_song();
   XmSong* song = load_module(m);
   ASSERT_NE(song, nullptr);
-  xm_start_song(song);
-  MixOutput out{};
-  ASSERT_TRUE(mix_output_init(&out, song));
+  const auto player = player_for(song);
+  const MixOutput& out = player->output;
   bool reachedLast = false;
   int repeatMs = -1;
   int peak = 0;
@@ -127,9 +133,9 @@ TEST(ComposedSong, PlaysOverAMinuteBeforeRepeatingAndNeverClips) {
   long long samples = 0;
   for (int k = 0; k < 20000 && repeatMs < 0; ++k) {
     const int b = out.fillBlock;
-    mix_fill_block(&out);
+    mix_fill_block(player.get());
     const BlockStamp stamp = mix_block_stamp(&out, b);
-    const std::int16_t* pcm = mix_block_pcm(&out, b);
+    const std::int16_t* pcm = out.pcmBuffer + 2 * b * out.blockFrames;
     for (int i = 0; i < out.blockFrames * 2; ++i) {
       peak = std::max(peak, std::abs(static_cast<int>(pcm[i])));
       sumSquares += static_cast<double>(pcm[i]) * pcm[i];
@@ -138,7 +144,7 @@ TEST(ComposedSong, PlaysOverAMinuteBeforeRepeatingAndNeverClips) {
     if (stamp.order == song->songLength - 1) reachedLast = true;
     if (reachedLast && stamp.order == song->restartPosition) repeatMs = stamp.timeMs;
   }
-  mix_output_release(&out);
+  xm_player_release(player.get());
   xm_release_song(song);
   ASSERT_GT(repeatMs, 0) << "never came back to the restart position";
   EXPECT_GE(repeatMs, 60000);
@@ -190,18 +196,17 @@ TEST(ComposedSong, PitchedInstrumentsSoundAtTheirWrittenPitch) {
     m.orders = {0};
     XmSong* song = load_module(m);
     ASSERT_NE(song, nullptr);
-    xm_start_song(song);
-    MixOutput out{};
-    ASSERT_TRUE(mix_output_init(&out, song));
+    const auto player = player_for(song);
+    MixOutput& out = player->output;
     std::vector<float> left;
     for (int k = 0; k < 20; ++k) {
       const int b = out.fillBlock;
-      mix_fill_block(&out);
+      mix_fill_block(player.get());
       const std::int16_t* pcm = mix_block_pcm(&out, b);
       if (k >= 10)
         for (int i = 0; i < out.blockFrames; ++i) left.push_back(pcm[2 * i]);
     }
-    mix_output_release(&out);
+    xm_player_release(player.get());
     xm_release_song(song);
     EXPECT_NEAR(measured_pitch(left), 440.0, 4.0) << m.instruments[id - 1].name;
   }

@@ -46,7 +46,9 @@ void close_device(void* device) {
 
 void raise_priority() { fake.prioritiesRaised.fetch_add(1); }
 
-void* start_thread(void (*body)()) { return fake.failThread ? nullptr : new std::thread(body); }
+void* start_thread(void (*body)(void*), void* argument) {
+  return fake.failThread ? nullptr : new std::thread(body, argument);
+}
 
 void join_thread(void* thread) {
   auto* t = static_cast<std::thread*>(thread);

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "music/xm_output.h"
+#include "music/xm_wave_device.h"
 
 namespace soundtest {
 

@@ -13,7 +13,6 @@
 #include "music/xm_output.h"
 #include "score.h"
 #include "shell/intro_music.h"
-#include "xm_writer.h"
 
 namespace {
 
@@ -55,7 +54,6 @@ class MusicStart : public ::testing::Test {
   }
   void TearDown() override {
     fs::remove_all(folder);
-    xm_set_wave_device(nullptr);
     FakePlatform::get().reset();
   }
 
@@ -71,19 +69,23 @@ std::vector<std::uint8_t> composed() { return compose::write_module(compose::com
 
 TEST_F(MusicStart, PlaysTheModuleBesideTheExecutable) {
   write_module(composed());
-  XmSong* song = music_start();
-  ASSERT_NE(song, nullptr);
+  IntroMusic music = music_start();
+  ASSERT_NE(music.song, nullptr);
+  ASSERT_NE(music.output, nullptr);
   EXPECT_EQ(soundtest::fake_wave().opens.load(), 1);
   EXPECT_EQ(soundtest::fake_wave().starts.load(), 1);
-  EXPECT_EQ(xm_get_time(song), 19);
-  EXPECT_TRUE(xm_free(song));
+  EXPECT_EQ(xm_get_time(music.output), 19);
+  music_stop(music);
+  EXPECT_EQ(music.output, nullptr);
   EXPECT_EQ(soundtest::fake_wave().closes.load(), 1);
 }
 
 TEST_F(MusicStart, MissingModuleMeansSilence) {
-  EXPECT_EQ(music_start(), nullptr);
+  IntroMusic music = music_start();
+  EXPECT_EQ(music.song, nullptr);
+  EXPECT_EQ(music.output, nullptr);
   EXPECT_EQ(soundtest::fake_wave().opens.load(), 0);
-  EXPECT_FALSE(xm_free(nullptr));
+  music_stop(music);
 }
 
 TEST_F(MusicStart, DamagedModuleMeansSilence) {
@@ -91,10 +93,10 @@ TEST_F(MusicStart, DamagedModuleMeansSilence) {
   auto wrongSignature = bytes;
   wrongSignature[9] = 'm';
   write_module(wrongSignature);
-  EXPECT_EQ(music_start(), nullptr);
+  EXPECT_EQ(music_start().song, nullptr);
   for (std::size_t keep : {std::size_t{0}, std::size_t{40}, std::size_t{200}}) {
     write_module(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(keep)));
-    EXPECT_EQ(music_start(), nullptr) << "cut to " << keep << " bytes";
+    EXPECT_EQ(music_start().song, nullptr) << "cut to " << keep << " bytes";
   }
   EXPECT_EQ(soundtest::fake_wave().opens.load(), 0);
 }
@@ -102,9 +104,9 @@ TEST_F(MusicStart, DamagedModuleMeansSilence) {
 TEST_F(MusicStart, UnknownOrOverlongFolderMeansSilence) {
   write_module(composed());
   FakePlatform::get().executableFolder.clear();
-  EXPECT_EQ(music_start(), nullptr);
+  EXPECT_EQ(music_start().song, nullptr);
   FakePlatform::get().executableFolder = folder.string() + "/" + std::string(musicPathCapacity, 'x') + "/";
-  EXPECT_EQ(music_start(), nullptr);
+  EXPECT_EQ(music_start().song, nullptr);
 }
 
 TEST(MusicFiles, StdioCallbacksReadSeekAndTell) {

@@ -5,14 +5,13 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "fake_wave_device.h"
-#include "memory_file.h"
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
-#include "music/xm_file.h"
 #include "music/xm_loader.h"
 #include "music/xm_output.h"
 #include "test_song.h"
@@ -32,19 +31,19 @@ struct Reference {
   std::vector<std::vector<std::int16_t>> pcm;
 };
 
-Reference render_reference(XmSong* song, int blocks) {
+Reference render_reference(const XmSong* song, int blocks) {
   Reference ref;
-  xm_start_song(song);
-  MixOutput out{};
-  EXPECT_TRUE(mix_output_init(&out, song));
+  auto player = std::make_unique<XmPlayer>();
+  EXPECT_TRUE(xm_player_init(player.get(), song, 44100));
+  MixOutput& out = player->output;
   for (int k = 0; k < blocks; ++k) {
     const int b = out.fillBlock;
-    mix_fill_block(&out);
+    mix_fill_block(player.get());
     ref.stamps.push_back(mix_block_stamp(&out, b));
     const std::int16_t* pcm = mix_block_pcm(&out, b);
     ref.pcm.emplace_back(pcm, pcm + blockFrames * 2);
   }
-  mix_output_release(&out);
+  xm_player_release(player.get());
   return ref;
 }
 
@@ -66,36 +65,36 @@ bool block_equals(const std::vector<std::int16_t>& expected, int block) {
 class Output : public ::testing::Test {
  protected:
   void SetUp() override {
-    soundtest::serve_file("steady.xm", soundtest::steady_song_bytes());
-    song = xm_load("steady.xm", nullptr);
-    ASSERT_NE(song, nullptr) << xm_last_error();
+    const std::vector<std::uint8_t> bytes = soundtest::steady_song_bytes();
+    XmLoadError error{};
+    song = xm_load_memory(bytes.data(), bytes.size(), nullptr, &error);
+    ASSERT_NE(song, nullptr) << error.message;
     ref = render_reference(song, 260);
     soundtest::reset_fake_wave();
-    xm_set_wave_device(soundtest::fake_wave_device());
+    output = xm_output_create(soundtest::fake_wave_device());
+    ASSERT_NE(output, nullptr);
   }
-  void TearDown() override {
-    if (song) xm_free(song);
-    xm_set_wave_device(nullptr);
-  }
+  void TearDown() override { xm_free(output, song); }
 
   // Moves the fake device to the start of the `played`-th block since it
   // started, then waits until the heard stamp is that block's.
   void play_to(std::uint32_t base, int played) {
     fake_wave().position.store(base + static_cast<std::uint32_t>(played) * blockBytes);
-    ASSERT_TRUE(wait_for([&] { return xm_get_time(song) == ref.stamps[static_cast<std::size_t>(played)].timeMs; }))
+    ASSERT_TRUE(wait_for([&] { return xm_get_time(output) == ref.stamps[static_cast<std::size_t>(played)].timeMs; }))
         << "the output did not follow the device to block " << played;
   }
 
   XmSong* song = nullptr;
+  XmOutput* output = nullptr;
   Reference ref;
 };
 
 TEST_F(Output, StartsWithTheWholeBufferMixedAndBlockZeroHeard) {
-  ASSERT_TRUE(xm_play(song));
+  ASSERT_TRUE(xm_play(output, song));
   // At 125 BPM and speed 6: order 0, row 0, and 884 frames are 19 ms.
-  EXPECT_EQ(xm_get_order(song), 0);
-  EXPECT_EQ(xm_get_row(song), 0);
-  EXPECT_EQ(xm_get_time(song), 19);
+  EXPECT_EQ(xm_get_order(output), 0);
+  EXPECT_EQ(xm_get_row(output), 0);
+  EXPECT_EQ(xm_get_time(output), 19);
   EXPECT_EQ(fake_wave().opens.load(), 1);
   EXPECT_EQ(fake_wave().starts.load(), 1);
   ASSERT_EQ(fake_wave().bytes, blockCount * blockBytes);
@@ -106,26 +105,26 @@ TEST_F(Output, StartsWithTheWholeBufferMixedAndBlockZeroHeard) {
 }
 
 TEST_F(Output, HeardPositionFollowsTheDeviceOneBufferBehindTheMixer) {
-  ASSERT_TRUE(xm_play(song));
+  ASSERT_TRUE(xm_play(output, song));
   for (int played = 1; played <= 150; ++played) {
     play_to(0, played);
     // The block the device just left was refilled with music a whole buffer
     // ahead of what is heard now.
     const int refilled = (played - 1) % blockCount;
     ASSERT_TRUE(block_equals(ref.pcm[static_cast<std::size_t>(played - 1 + blockCount)], refilled)) << played;
-    EXPECT_EQ(xm_get_order(song), ref.stamps[static_cast<std::size_t>(played)].order);
-    EXPECT_EQ(xm_get_row(song), ref.stamps[static_cast<std::size_t>(played)].row);
+    EXPECT_EQ(xm_get_order(output), ref.stamps[static_cast<std::size_t>(played)].order);
+    EXPECT_EQ(xm_get_row(output), ref.stamps[static_cast<std::size_t>(played)].row);
   }
   // About 19 ms of music per 20 ms block.
-  EXPECT_GE(xm_get_time(song), 150 * 19);
-  EXPECT_LE(xm_get_time(song), 151 * 20);
+  EXPECT_GE(xm_get_time(output), 150 * 19);
+  EXPECT_LE(xm_get_time(output), 151 * 20);
 }
 
 TEST_F(Output, DeviceCountWrappingAt32BitsKeepsTheBlocksInStep) {
   // The device's byte count passes 2^32 after a few blocks.
   const std::uint32_t base = 0u - (3 * blockBytes + 1000 * 4);
   fake_wave().position.store(base);
-  ASSERT_TRUE(xm_play(song));
+  ASSERT_TRUE(xm_play(output, song));
   for (int played = 1; played <= 12; ++played) {
     play_to(base, played);
     ASSERT_TRUE(block_equals(ref.pcm[static_cast<std::size_t>(played - 1 + blockCount)], played - 1)) << played;
@@ -133,7 +132,7 @@ TEST_F(Output, DeviceCountWrappingAt32BitsKeepsTheBlocksInStep) {
 }
 
 TEST_F(Output, DeviceMovingSeveralBlocksAtOnceIsCaughtUp) {
-  ASSERT_TRUE(xm_play(song));
+  ASSERT_TRUE(xm_play(output, song));
   play_to(0, 37);
   for (int b = 0; b < 37; ++b) EXPECT_TRUE(block_equals(ref.pcm[static_cast<std::size_t>(b + blockCount)], b)) << b;
   play_to(0, 37 + 95);  // almost a whole lap in one go
@@ -142,42 +141,43 @@ TEST_F(Output, DeviceMovingSeveralBlocksAtOnceIsCaughtUp) {
 
 TEST_F(Output, StopOnAStoppedOutputChangesNothing) {
   EXPECT_FALSE(xm_stop(nullptr));
-  EXPECT_TRUE(xm_stop(song));  // never played
+  EXPECT_TRUE(xm_stop(output));  // never played
   EXPECT_EQ(fake_wave().closes.load(), 0);
-  ASSERT_TRUE(xm_play(song));
+  ASSERT_TRUE(xm_play(output, song));
   play_to(0, 5);
-  EXPECT_TRUE(xm_stop(song));
+  EXPECT_TRUE(xm_stop(output));
   EXPECT_EQ(fake_wave().closes.load(), 1);
   const int reads = fake_wave().positionReads.load();
-  EXPECT_TRUE(xm_stop(song));
+  EXPECT_TRUE(xm_stop(output));
   EXPECT_EQ(fake_wave().closes.load(), 1);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(fake_wave().positionReads.load(), reads) << "the thread still polls after the stop";
-  EXPECT_EQ(xm_get_order(song), 0);
-  EXPECT_EQ(xm_get_row(song), 0);
-  EXPECT_EQ(xm_get_time(song), 0);
+  EXPECT_EQ(xm_get_order(output), 0);
+  EXPECT_EQ(xm_get_row(output), 0);
+  EXPECT_EQ(xm_get_time(output), 0);
 }
 
 TEST_F(Output, FreeWhilePlayingStopsTheDeviceThenFrees) {
-  ASSERT_TRUE(xm_play(song));
+  ASSERT_TRUE(xm_play(output, song));
   play_to(0, 20);
-  EXPECT_TRUE(xm_free(song));
+  EXPECT_TRUE(xm_free(output, song));
   song = nullptr;
+  output = nullptr;
   EXPECT_EQ(fake_wave().closes.load(), 1);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(fake_wave().readsAfterClose.load(), 0) << "the thread outlived the device";
-  EXPECT_FALSE(xm_free(nullptr));
+  EXPECT_FALSE(xm_free(nullptr, nullptr));
 }
 
 TEST_F(Output, PlayingAgainRestartsFromTheBeginning) {
-  ASSERT_TRUE(xm_play(song));
+  ASSERT_TRUE(xm_play(output, song));
   play_to(0, 60);
-  EXPECT_GT(xm_get_time(song), 1000);
-  ASSERT_TRUE(xm_play(song));
+  EXPECT_GT(xm_get_time(output), 1000);
+  ASSERT_TRUE(xm_play(output, song));
   EXPECT_EQ(fake_wave().opens.load(), 2);
   EXPECT_EQ(fake_wave().closes.load(), 1);
-  EXPECT_EQ(xm_get_time(song), 19);
-  EXPECT_EQ(xm_get_order(song), 0);
+  EXPECT_EQ(xm_get_time(output), 19);
+  EXPECT_EQ(xm_get_order(output), 0);
   for (int b = 0; b < blockCount; ++b) EXPECT_TRUE(block_equals(ref.pcm[static_cast<std::size_t>(b)], b)) << b;
   // Counted from where the device stood when it started again.
   play_to(60 * blockBytes, 3);
@@ -185,39 +185,51 @@ TEST_F(Output, PlayingAgainRestartsFromTheBeginning) {
 
 TEST_F(Output, DeviceThatCannotOpenLeavesALoadedSilentSong) {
   fake_wave().failOpen = true;
-  EXPECT_FALSE(xm_play(song));
+  EXPECT_FALSE(xm_play(output, song));
   EXPECT_EQ(fake_wave().starts.load(), 0);
-  EXPECT_EQ(xm_get_order(song), 0);
-  EXPECT_EQ(xm_get_row(song), 0);
-  EXPECT_EQ(xm_get_time(song), 0);
+  EXPECT_EQ(xm_get_order(output), 0);
+  EXPECT_EQ(xm_get_row(output), 0);
+  EXPECT_EQ(xm_get_time(output), 0);
   // It plays once a device can be had.
   fake_wave().failOpen = false;
-  EXPECT_TRUE(xm_play(song));
-  EXPECT_EQ(xm_get_time(song), 19);
+  EXPECT_TRUE(xm_play(output, song));
+  EXPECT_EQ(xm_get_time(output), 19);
 }
 
 TEST_F(Output, ThreadThatCannotStartLeavesNothingPlaying) {
   fake_wave().failThread = true;
-  EXPECT_FALSE(xm_play(song));
+  EXPECT_FALSE(xm_play(output, song));
   // Started, then stopped and closed at once: no two seconds looping for ever.
   EXPECT_EQ(fake_wave().starts.load(), 1);
   EXPECT_EQ(fake_wave().closes.load(), 1);
   EXPECT_FALSE(fake_wave().playing.load());
-  EXPECT_EQ(xm_get_time(song), 0);
+  EXPECT_EQ(xm_get_time(output), 0);
 }
 
-TEST_F(Output, NothingPlaysWithoutFileCallbacksOrADevice) {
-  EXPECT_FALSE(xm_play(nullptr));
-  xm_set_file_callbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
-  EXPECT_FALSE(xm_play(song));
+TEST_F(Output, NothingPlaysWithoutASongOrADevice) {
+  EXPECT_FALSE(xm_play(nullptr, song));
+  EXPECT_FALSE(xm_play(output, nullptr));
   EXPECT_EQ(fake_wave().opens.load(), 0);
-  soundtest::serve_file("steady.xm", soundtest::steady_song_bytes());
-  xm_set_wave_device(nullptr);
-  EXPECT_FALSE(xm_play(song));
-  EXPECT_EQ(xm_get_time(song), 0);
+  XmOutput* silent = xm_output_create(nullptr);
+  ASSERT_NE(silent, nullptr);
+  EXPECT_FALSE(xm_play(silent, song));
+  EXPECT_EQ(xm_get_time(silent), 0);
+  EXPECT_TRUE(xm_free(silent, nullptr));
 }
 
-TEST(OutputQueries, AnswerZeroForNullSong) {
+// Two outputs play at once, each its own song from its own context.
+TEST_F(Output, TwoOutputsPlayTheirOwnSongs) {
+  ASSERT_TRUE(xm_play(output, song));
+  XmOutput* other = xm_output_create(soundtest::fake_wave_device());
+  ASSERT_NE(other, nullptr);
+  ASSERT_TRUE(xm_play(other, song));
+  play_to(0, 30);
+  EXPECT_TRUE(wait_for([&] { return xm_get_time(other) == xm_get_time(output); }));
+  EXPECT_TRUE(xm_free(other, nullptr));
+  play_to(0, 40);
+}
+
+TEST(OutputQueries, AnswerZeroForNullOutput) {
   EXPECT_EQ(xm_get_order(nullptr), 0);
   EXPECT_EQ(xm_get_row(nullptr), 0);
   EXPECT_EQ(xm_get_time(nullptr), 0);

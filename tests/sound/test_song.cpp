@@ -1,6 +1,6 @@
 #include "test_song.h"
 
-#include "xm_writer.h"
+#include "score.h"
 
 namespace soundtest {
 

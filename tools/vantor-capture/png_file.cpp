@@ -8,7 +8,7 @@
 #include "output_file.h"
 #include "tool_cli.h"
 
-bool writePng(const std::string& path, const RgbImage& image, std::string* reason) {
+bool writePng(const std::string& path, const RgbImage& image, std::string* reason, bool force) {
   std::string why;
   if (reason == nullptr) reason = &why;
   if (image.width <= 0 || image.height <= 0 ||
@@ -17,7 +17,7 @@ bool writePng(const std::string& path, const RgbImage& image, std::string* reaso
     return false;
   }
   OutputFile out;
-  if (!out.open(path, {}, reason)) return false;
+  if (!out.open(path, {}, reason, force)) return false;
   png_image png{};
   png.version = PNG_IMAGE_VERSION;
   png.width = static_cast<png_uint_32>(image.width);

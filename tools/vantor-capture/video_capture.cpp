@@ -32,10 +32,11 @@ namespace {
 
 volatile std::sig_atomic_t stopSignal = 0;
 
-// The first Ctrl-C finishes the file; a second one ends the program at once.
+// The first Ctrl-C finishes the file; a second one ends the program at once,
+// leaving nothing behind.
 void onStopSignal(int signal) {
   stopSignal = signal;
-  std::signal(signal, SIG_DFL);
+  std::signal(signal, end_by_signal);
 }
 
 // Processor time of all threads, in seconds: on a shared machine it tells
@@ -66,15 +67,12 @@ class MusicSource {
 
   // False, with the reason in *error, when the module cannot be played.
   bool open(const std::string& path, std::string* error) {
-    const std::string unreadable = unreadable_input(path);
-    if (!unreadable.empty()) {
-      *error = path + ": " + unreadable;
-      return false;
-    }
+    *error = unreadable_input(path);
+    if (!error->empty()) return false;
     vxm_error failure;
     song = vxm_load_file(path.c_str(), 44100, &failure);
     if (song == nullptr) {
-      *error = path + ": " + failure.message;
+      *error = failure.message;
       return false;
     }
     vxm_set_play_count(song, 0);
@@ -211,8 +209,10 @@ int captureVideo(const VideoCaptureOptions& o) {
   const std::string module = o.module.empty() ? besideExecutable("2.xm") : o.module;
   std::string error;
   if (!music.open(module, &error)) {
-    // The intro plays silently without its module; so does the video.
-    cli::note(error + "; the video is silent");
+    // A module asked for must play. Without its own module the intro plays
+    // silently; so does the video.
+    if (!o.module.empty()) return cli::fail(module, error);
+    cli::note(module + ": " + error + "; the video is silent");
   }
 
   HeadlessGl gl;
@@ -226,6 +226,12 @@ int captureVideo(const VideoCaptureOptions& o) {
   settings.fps = o.fps;
   settings.quality = o.quality;
   settings.inputs = {module};
+  settings.force = o.force;
+  // From the moment the file exists: Ctrl-C and SIGTERM finish it.
+  std::signal(SIGINT, onStopSignal);
+  std::signal(SIGTERM, onStopSignal);
+  // A size limit on files (ulimit -f) is then a write error like a full disk.
+  std::signal(SIGXFSZ, SIG_IGN);
   VideoFile video;
   if (!video.open(settings)) return cli::fail(o.path, video.error());
 
@@ -244,10 +250,6 @@ int captureVideo(const VideoCaptureOptions& o) {
   // next frame's start, counted exactly, so no rounding error builds up.
   auto soundStart = [&](std::int64_t frame) { return frame * kVideoSampleRate / o.fps; };
 
-  std::signal(SIGINT, onStopSignal);
-  std::signal(SIGTERM, onStopSignal);
-  // A size limit on files (ulimit -f) is then a write error like a full disk.
-  std::signal(SIGXFSZ, SIG_IGN);
 
   const std::int64_t total = loading + (o.last - o.first + 1);
   Handoff handoff(pixelBytes);
@@ -303,7 +305,13 @@ int captureVideo(const VideoCaptureOptions& o) {
   encoder.join();
   if (stopSignal != 0) progress.interrupt();
 
-  if (encodeFailed || !video.finish()) {
+  // Stopped early, the video is kept only where it replaces nothing.
+  if (stopSignal != 0 && !encodeFailed && video.replacing()) {
+    video.abandon();
+    cli::note("stopped; " + o.path + " is left as it was");
+    return 128 + static_cast<int>(stopSignal);
+  }
+  if (encodeFailed || !video.finish(stopSignal == 0)) {
     if (!encodeFailed) progress.interrupt();
     return cli::fail(o.path, video.error());
   }

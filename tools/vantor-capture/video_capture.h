@@ -16,11 +16,14 @@ struct VideoCaptureOptions {
   int last = 0;
   bool loading = false;   // the loading screen's frames in front
   int quality = 18;
+  bool force = false;     // replace a read-only file
 };
 
 // Frames of the loading screen that --loading puts in front: one second.
 inline int loadingFrames(int fps) { return fps; }
 
 // Writes the video; returns the exit status (0, 1 on errors, 128 + signal
-// when interrupted, the file then holding what was captured so far).
+// when interrupted by SIGINT or SIGTERM: the file then holds what was
+// captured so far where the name was free, and a file that had the name is
+// left as it was).
 int captureVideo(const VideoCaptureOptions& options);

@@ -9,14 +9,18 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -45,6 +49,125 @@ std::string describe(int code) {
 // it to the caller).
 constexpr int kDefaultSoundFrames = 4608;
 
+// The library's own error lines are kept, not printed: the last one joins
+// the error line that says what failed.
+std::mutex libraryMessageLock;
+std::string libraryMessage;
+
+void keep_library_message(void* context, int level, const char* format, va_list args) {
+  if (level > AV_LOG_ERROR) return;
+  char line[512];
+  int prefix = 1;
+  av_log_format_line2(context, level, format, args, line, sizeof line, &prefix);
+  std::string text = line;
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  std::lock_guard<std::mutex> lock(libraryMessageLock);
+  libraryMessage = text;
+}
+
+std::string take_library_message() {
+  std::lock_guard<std::mutex> lock(libraryMessageLock);
+  std::string text;
+  text.swap(libraryMessage);
+  return text;
+}
+
+// The output file as the container sees it: written at its descriptor,
+// never opened by name, so no name is taken for a protocol ("take:1.mp4")
+// and nothing put in the file's place is ever written.
+struct FileAccess {
+  int fd = -1;
+  std::int64_t readAt = 0;  // where the reader of the .mp4 index pass is
+  int readError = 0;        // errno of a failed read: the muxer goes on regardless
+};
+
+constexpr int kIoBufferBytes = 1 << 16;
+
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using WrittenBytes = const std::uint8_t*;
+#else
+using WrittenBytes = std::uint8_t*;
+#endif
+
+int write_bytes(void* opaque, WrittenBytes bytes, int count) {
+  const int fd = static_cast<FileAccess*>(opaque)->fd;
+  for (int done = 0; done < count;) {
+    const ssize_t n = ::write(fd, bytes + done, static_cast<std::size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return AVERROR(n < 0 ? errno : EIO);
+    done += static_cast<int>(n);
+  }
+  return count;
+}
+
+std::int64_t file_size(int fd) {
+  struct stat status {};
+  return fstat(fd, &status) == 0 ? static_cast<std::int64_t>(status.st_size) : AVERROR(errno);
+}
+
+std::int64_t seek_writer(void* opaque, std::int64_t offset, int whence) {
+  const int fd = static_cast<FileAccess*>(opaque)->fd;
+  if ((whence & AVSEEK_SIZE) != 0) return file_size(fd);
+  const off_t at = lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(errno) : static_cast<std::int64_t>(at);
+}
+
+int read_bytes(void* opaque, std::uint8_t* bytes, int count) {
+  auto* file = static_cast<FileAccess*>(opaque);
+  const ssize_t n = pread(file->fd, bytes, static_cast<std::size_t>(count), static_cast<off_t>(file->readAt));
+  if (n < 0) {
+    file->readError = errno;
+    return AVERROR(errno);
+  }
+  if (n == 0) return AVERROR_EOF;
+  file->readAt += n;
+  return static_cast<int>(n);
+}
+
+std::int64_t seek_reader(void* opaque, std::int64_t offset, int whence) {
+  auto* file = static_cast<FileAccess*>(opaque);
+  if ((whence & AVSEEK_SIZE) != 0) return file_size(file->fd);
+  switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET: file->readAt = offset; break;
+    case SEEK_CUR: file->readAt += offset; break;
+    case SEEK_END: {
+      const std::int64_t size = file_size(file->fd);
+      if (size < 0) return size;
+      file->readAt = size + offset;
+      break;
+    }
+    default: return AVERROR(EINVAL);
+  }
+  return file->readAt;
+}
+
+// The .mp4 muxer reads its file back to move the index to the front; it
+// asks for the file by name, and gets the same descriptor.
+int open_again(AVFormatContext* format, AVIOContext** pb, const char*, int flags, AVDictionary**) {
+  if ((flags & AVIO_FLAG_WRITE) != 0) return AVERROR(EPERM);
+  auto* file = static_cast<FileAccess*>(format->opaque);
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+  if (buffer == nullptr) return AVERROR(ENOMEM);
+  file->readAt = 0;
+  *pb = avio_alloc_context(buffer, kIoBufferBytes, 0, file, read_bytes, nullptr, seek_reader);
+  if (*pb == nullptr) {
+    av_free(buffer);
+    return AVERROR(ENOMEM);
+  }
+  return 0;
+}
+
+void free_io(AVIOContext** pb) {
+  if (*pb == nullptr) return;
+  av_freep(&(*pb)->buffer);
+  avio_context_free(pb);
+}
+
+int close_again(AVFormatContext*, AVIOContext* pb) {
+  free_io(&pb);
+  return 0;
+}
+
 }  // namespace
 
 struct VideoFile::Codecs {
@@ -66,7 +189,7 @@ struct VideoFile::Codecs {
   std::vector<std::int16_t> pending;  // interleaved sound not yet encoded
   std::int64_t picturesSent = 0;
   std::int64_t soundSent = 0;       // sound frames sent to the encoder
-  bool fileOpen = false;
+  FileAccess file;
 
   ~Codecs() {
     av_packet_free(&packet);
@@ -76,7 +199,7 @@ struct VideoFile::Codecs {
     sws_freeContext(scale);
     avcodec_free_context(&audio);
     avcodec_free_context(&video);
-    if (format != nullptr && fileOpen) avio_closep(&format->pb);
+    if (format != nullptr) free_io(&format->pb);
     avformat_free_context(format);
   }
 };
@@ -91,6 +214,8 @@ std::string VideoFile::checkExtension(const std::string& path) {
 bool VideoFile::fail(const std::string& what, int code) {
   message = what;
   if (code < 0) message += ": " + describe(code);
+  const std::string library = take_library_message();
+  if (code < 0 && !library.empty()) message += " (FFmpeg: " + library + ")";
   abandon();
   return false;
 }
@@ -107,9 +232,12 @@ bool VideoFile::open(const VideoSettings& s) {
   }
   const bool lossless = container == Container::mkv;
 
-  // The file is written under a temporary name and renamed into place
-  // when finished (or straight into a device or a FIFO).
-  if (!output.prepare(s.path, s.inputs, &message)) return false;
+  av_log_set_callback(keep_library_message);
+  take_library_message();
+
+  // A new file that takes the name when finished (or straight into a
+  // device or a FIFO).
+  if (!output.open(s.path, s.inputs, &message, s.force)) return false;
 
   c = new Codecs;
   c->container = container;
@@ -121,8 +249,24 @@ bool VideoFile::open(const VideoSettings& s) {
   if (c->codedWidth != s.width || c->codedHeight != s.height) {
     c->padded.assign(static_cast<std::size_t>(c->codedWidth) * c->codedHeight * 4, 0);
   }
-  int rc = avformat_alloc_output_context2(&c->format, nullptr, lossless ? "matroska" : "mp4", output.writePath().c_str());
+  int rc = avformat_alloc_output_context2(&c->format, nullptr, lossless ? "matroska" : "mp4", nullptr);
   if (rc < 0 || c->format == nullptr) return fail("cannot set up the container", rc);
+  c->file.fd = output.descriptor();
+  auto* ioBuffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+  if (ioBuffer == nullptr) return fail("out of memory");
+  // A FIFO or a device cannot go back: no seeking, and an .mp4 then comes
+  // in fragments, each with its own index, instead of one index at the end.
+  c->format->pb = avio_alloc_context(ioBuffer, kIoBufferBytes, 1, &c->file, nullptr, write_bytes,
+                                     output.seekable() ? seek_writer : nullptr);
+  if (c->format->pb == nullptr) {
+    av_free(ioBuffer);
+    return fail("out of memory");
+  }
+  if (!output.seekable()) c->format->pb->seekable = 0;
+  c->format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  c->format->opaque = &c->file;
+  c->format->io_open = open_again;
+  c->format->io_close2 = close_again;
   // No random identifiers or dates: the same capture gives the same bytes.
   c->format->flags |= AVFMT_FLAG_BITEXACT;
   const bool globalHeader = (c->format->oformat->flags & AVFMT_GLOBALHEADER) != 0;
@@ -222,16 +366,13 @@ bool VideoFile::open(const VideoSettings& s) {
   av_channel_layout_copy(&c->sound->ch_layout, &c->audio->ch_layout);
   if (av_frame_get_buffer(c->sound, 0) < 0) return fail("out of memory");
 
-  rc = avio_open(&c->format->pb, output.writePath().c_str(), AVIO_FLAG_WRITE);
-  if (rc < 0) {
-    message = "cannot create: " + describe(rc);
-    abandon();
-    return false;
-  }
-  c->fileOpen = true;
   AVDictionary* muxOptions = nullptr;
-  // The index at the front: players and sites can start before the end has loaded.
-  if (!lossless) av_dict_set(&muxOptions, "movflags", "+faststart", 0);
+  // The index at the front: players and sites can start before the end has
+  // loaded.
+  if (!lossless) {
+    av_dict_set(&muxOptions, "movflags",
+                output.seekable() ? "+faststart" : "+frag_keyframe+empty_moov+default_base_moof", 0);
+  }
   rc = avformat_write_header(c->format, &muxOptions);
   av_dict_free(&muxOptions);
   if (rc < 0) return fail("cannot write", rc);
@@ -318,7 +459,7 @@ bool VideoFile::addSound(const std::int16_t* frames, int count) {
   return c != nullptr;
 }
 
-bool VideoFile::finish() {
+bool VideoFile::finish(bool replace) {
   if (c == nullptr) return false;
   const double start = seconds();
   while (!c->pending.empty()) {
@@ -330,13 +471,13 @@ bool VideoFile::finish() {
   if (rc < 0 || !drain(c->audio, c->audioStream)) return c != nullptr ? fail("encoding failed", rc) : false;
   rc = av_write_trailer(c->format);
   if (rc < 0) return fail("cannot write", rc);
+  if (c->file.readError != 0) {
+    return fail("cannot read the file back to put its index in front", AVERROR(c->file.readError));
+  }
   avio_flush(c->format->pb);
   if (c->format->pb->error < 0) return fail("cannot write", c->format->pb->error);
-  rc = avio_closep(&c->format->pb);
-  c->fileOpen = false;
-  if (rc < 0) return fail("cannot write", rc);
   std::string reason;
-  if (!output.commit(&reason)) return fail(reason);
+  if (!output.commit(&reason, replace)) return fail(reason);
   delete c;
   c = nullptr;
   spent.encoding += seconds() - start;

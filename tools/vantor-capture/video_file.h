@@ -3,10 +3,11 @@
 //   .mp4  H.264 (yuv420p, BT.709) and AAC, for playing and uploading;
 //   .mkv  FFV1 (bgr0) and FLAC, lossless: every pixel and sample survives.
 //
-// The file is written as output_file.h describes: under a temporary name in
-// the same folder, getting its own name only when finish() succeeds, so a
-// failed or abandoned capture never leaves a half-written file where the
-// video should be.
+// The file is written as output_file.h describes: as a new file in the same
+// folder that gets its name only when finish() succeeds, so a failed or
+// abandoned capture never leaves a half-written file where the video should
+// be. FFmpeg writes, and for the index at the front of an .mp4 reads back,
+// through the descriptor of that file, never by name.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,7 @@ struct VideoSettings {
   int fps = 60;
   int quality = 18;  // H.264 constant rate factor: lower is better and larger
   std::vector<std::string> inputs;  // files the video must not overwrite
+  bool force = false;               // replace a read-only file
 };
 
 // Seconds spent in each stage, summed over all calls.
@@ -52,9 +54,13 @@ class VideoFile {
   // Interleaved stereo 16-bit frames at 44100 Hz, continuing the sound.
   bool addSound(const std::int16_t* frames, int count);
 
-  // Flushes the encoders, writes the trailer and renames the file to its
-  // own name. On failure the temporary file is removed.
-  bool finish();
+  // Flushes the encoders, writes the trailer and gives the file its name;
+  // without replace, only while the name is free. On failure the new file
+  // is removed.
+  bool finish(bool replace = true);
+
+  // Something had the name when the file was opened.
+  bool replacing() const { return output.replacing(); }
 
   // Stops and removes the temporary file.
   void abandon();

@@ -1,30 +1,51 @@
 #include "module_summary.h"
 
-#include <cstdio>
+#include <sys/stat.h>
+#include <sys/types.h>
 
-#include "output_file.h"
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
 #include "tool_cli.h"
 
+#ifdef _WIN32
+#define MODULE_FILENO(f) _fileno(f)
+#define MODULE_FSTAT _fstat64
+using FileInfo = struct _stat64;
+#else
+#define MODULE_FILENO(f) fileno(f)
+#define MODULE_FSTAT fstat
+using FileInfo = struct stat;
+#endif
+
 vxm_song* load_module(const std::string& path, int rate) {
-  const std::string unreadable = unreadable_input(path);
-  if (!unreadable.empty()) {
-    cli::fail(path, unreadable);
+  // A folder is named before it is opened (some systems open folders).
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    cli::fail(path, "is a directory");
     return nullptr;
   }
-  vxm_error error;
-  vxm_song* song = vxm_load_file(path.c_str(), rate, &error);
-  if (!song) cli::fail(path, error.message);
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    cli::fail(path, "cannot open: " + cli::os_reason(errno));
+    return nullptr;
+  }
+  FileInfo info{};
+  vxm_song* song = nullptr;
+  if (MODULE_FSTAT(MODULE_FILENO(f), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG && info.st_size == 0) {
+    cli::fail(path, "is empty");
+  } else {
+    vxm_error error;
+    song = vxm_load_stdio(f, rate, &error);
+    if (!song) cli::fail(path, std::string(error.message) == "empty file" ? "is empty" : error.message);
+  }
+  std::fclose(f);
   return song;
 }
 
-std::string module_title(const vxm_song* song) {
-  std::string title;
-  for (const char* c = vxm_title(song); *c; ++c) {
-    // Titles come in any 8-bit code page; keep the line plain ASCII.
-    title.push_back(*c >= 0x20 && *c < 0x7F ? *c : '?');
-  }
-  return title;
-}
+// Titles come in any 8-bit code page; the line stays plain ASCII.
+std::string module_title(const vxm_song* song) { return cli::printable(vxm_title(song), true); }
 
 std::string format_duration(int64_t frames, int rate) {
   const int64_t seconds = (frames + rate / 2) / rate;

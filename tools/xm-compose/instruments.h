@@ -1,9 +1,21 @@
 // The instruments of the intro's music, every sample synthesised here.
 #pragma once
 
-#include "xm_writer.h"
+#include "xm_write.h"
 
 namespace compose {
+
+// The song is written in the module writer's records.
+using xmwrite::Cell;
+using xmwrite::Envelope;
+using xmwrite::EnvelopePoint;
+using xmwrite::Instrument;
+using xmwrite::Loop;
+using xmwrite::Module;
+using xmwrite::pack_pattern;
+using xmwrite::Pattern;
+using xmwrite::Sample;
+using xmwrite::write_module;
 
 // Instrument numbers as the patterns use them (1-based, as in the file).
 enum InstrumentId : std::uint8_t {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "xm_writer.h"
+#include "instruments.h"
 
 namespace compose {
 

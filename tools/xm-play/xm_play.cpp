@@ -1,5 +1,5 @@
 // xm-play: plays XM modules one after the other through the intro's own
-// output device and mixing thread, each once through to its end.
+// wave device, each once through to its end.
 //
 //   xm-play IN.xm...
 //
@@ -8,19 +8,13 @@
 // space pauses, left and right skip back or forward a few orders, n goes to
 // the next file, q or Escape quits.
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "module_summary.h"
-#include "music/music.h"
-#include "music/xm_engine.h"
-#include "music/xm_length.h"
-#include "music/xm_loader.h"
-#include "music/xm_output.h"
+#include "playback.h"
 #include "shell/wave_device.h"
 #include "terminal.h"
 #include "tool_cli.h"
@@ -35,118 +29,25 @@ const char usageText[] =
     "  --help, --version\n";
 
 constexpr int skipOrders = 4;
-constexpr int meterGroups = 8;
-constexpr int meterSlots = 1024;
 
-// Shared with the output thread, which runs play_tick. The thread writes
-// endMs and the meter slots; the controlling thread writes skip.
-struct Playing {
-  XmTickHandler engineTick = nullptr;
-  std::atomic<int32_t> skip{0};
-  std::atomic<int32_t> endMs{-1};  // mixing time at which the song came back
-  // Per tick: mixing time (high 32 bits) and one 4-bit level per group,
-  // and what to add to the mixing time to get the song's position (it
-  // changes when a skip jumps).
-  std::atomic<uint64_t> meters[meterSlots];
-  std::atomic<int32_t> offsets[meterSlots];
-  int32_t offsetMs = 0;  // output thread only
-  // Where each order position first starts when the song plays from its
-  // beginning, in ms; -1 where that is not known.
-  int32_t orderStartMs[256];
-  int meterNext = 0;   // output thread only
-  XmRowStates states;  // output thread only
-};
-Playing playing;
-
-uint32_t group_levels(const XmSong* song) {
-  const int count = std::min<int>(song->channelCount, XM_CHANNELS);
-  const int groups = std::min(count, meterGroups);
-  int levels[meterGroups] = {};
-  for (int i = 0; i < count; ++i) {
-    const MixVoice* v = channels[i].voice;
-    const int level = v && v->sample ? std::min(v->volume, 127) : 0;
-    int& g = levels[i * groups / count];
-    g = std::max(g, level);
-  }
-  uint32_t packed = 0;
-  for (int g = 0; g < groups; ++g) packed |= static_cast<uint32_t>((levels[g] * 15 + 126) / 127) << (4 * g);
-  return packed;
-}
-
-// The song's tick on the output thread: applies skips at row starts, notes
-// where the song first comes back to a row it already played, and records
-// the channel levels with the time they will be heard at.
-void play_tick(XmSong* song) {
-  const bool rowTick = song->tick == 0;
-  bool skipped = false;
-  int32_t loopRow[XM_CHANNELS] = {}, loopCount[XM_CHANNELS] = {};
-  const int count = std::min<int>(song->channelCount, XM_CHANNELS);
-  if (rowTick) {
-    const int32_t skip = playing.skip.exchange(0);
-    skipped = skip != 0;
-    if (skip != 0) {
-      const int32_t from = song->nextOrder >= 0 ? song->nextOrder : song->order;
-      song->nextOrder = std::clamp(from + skip, 0, song->songLength - 1);
-      song->nextRow = 0;
-      // Rows before the jump no longer count towards the song's end.
-      playing.states.clear();
-    }
-    for (int i = 0; i < count; ++i) {
-      loopRow[i] = channels[i].loopRow;
-      loopCount[i] = channels[i].loopCount;
-    }
-  }
-  const int32_t startMs = song->timeMs;
-  playing.engineTick(song);
-  // After a skip the clock shows where in the song playback now is.
-  if (skipped && song->order >= 0 && song->order < 256 && playing.orderStartMs[song->order] >= 0) {
-    playing.offsetMs = playing.orderStartMs[song->order] - startMs;
-  }
-  if (rowTick && playing.endMs.load(std::memory_order_relaxed) < 0 &&
-      playing.states.revisit(song->order, song->row, loopRow, loopCount, count)) {
-    playing.endMs.store(startMs, std::memory_order_release);
-  }
-  const uint64_t slot = uint64_t{static_cast<uint32_t>(startMs)} << 32 | group_levels(song);
-  playing.offsets[playing.meterNext].store(playing.offsetMs, std::memory_order_relaxed);
-  playing.meters[playing.meterNext].store(slot, std::memory_order_release);
-  playing.meterNext = (playing.meterNext + 1) % meterSlots;
-}
-
-// Levels of the latest tick that is being heard at `heardMs`, and the
-// offset from mixing time to the song's position then.
-uint32_t heard_levels(int32_t heardMs, int32_t* offsetMs) {
-  int64_t best = -1;
-  uint32_t levels = 0;
-  *offsetMs = 0;
-  for (int i = 0; i < meterSlots; ++i) {
-    const uint64_t v = playing.meters[i].load(std::memory_order_acquire);
-    const auto at = static_cast<int32_t>(v >> 32);
-    if (v != 0 && at <= heardMs && at > best) {
-      best = at;
-      levels = static_cast<uint32_t>(v);
-      *offsetMs = playing.offsets[i].load(std::memory_order_relaxed);
-    }
-  }
-  return levels;
-}
-
-// Where each order position first starts, from a copy of the song played
-// unheard from its beginning (the first ten minutes at most, which is
-// quick; later positions keep the running clock).
-void find_order_starts(vxm_song* facts) {
-  std::fill(std::begin(playing.orderStartMs), std::end(playing.orderStartMs), -1);
+// Where each order position first starts when the song plays from its
+// beginning, in ms; -1 where it does not within the song's first play (or
+// its first ten minutes). Plays the song unheard, then puts it back at its
+// start.
+void find_order_starts(vxm_song* song, int64_t* orderStartMs) {
+  std::fill(orderStartMs, orderStartMs + 256, -1);
   vxm_set_row_callback(
-      facts,
-      [](void*, int order, int, int64_t frame) {
-        if (order >= 0 && order < 256 && playing.orderStartMs[order] < 0) {
-          playing.orderStartMs[order] = static_cast<int32_t>(frame * 1000 / 44100);
-        }
+      song,
+      [](void* starts, int order, int, int64_t frame) {
+        auto* ms = static_cast<int64_t*>(starts);
+        if (order >= 0 && order < 256 && ms[order] < 0) ms[order] = frame * 1000 / VXM_RATE_DEFAULT;
       },
-      nullptr);
-  std::vector<int16_t> scratch(2 * 44100);
-  for (int second = 0; second < 600 && vxm_render_s16(facts, scratch.data(), 44100) > 0; ++second) {
+      orderStartMs);
+  std::vector<int16_t> scratch(2 * VXM_RATE_DEFAULT);
+  for (int second = 0; second < 600 && vxm_render_s16(song, scratch.data(), VXM_RATE_DEFAULT) > 0; ++second) {
   }
-  vxm_set_row_callback(facts, nullptr, nullptr);
+  vxm_set_row_callback(song, nullptr, nullptr);
+  vxm_seek_ms(song, 0);
 }
 
 std::string clock(int64_t ms) {
@@ -156,53 +57,47 @@ std::string clock(int64_t ms) {
   return text;
 }
 
-size_t lastStatusWidth = 0;
+struct Status {
+  std::string title;
+  int orders = 0, groups = 0;
+  int64_t lengthMs = 0;
+  size_t lastWidth = 0;
 
-void show_status(const std::string& title, XmSong* song, const XmSongLength& length, bool paused) {
-  const int32_t heard = xm_get_time(song);
-  const int groups = std::min<int>(song->channelCount, meterGroups);
-  int32_t offsetMs = 0;
-  const uint32_t levels = heard_levels(heard, &offsetMs);
-  static const char shades[] = " .:-=+*#%@";
-  std::string meter;
-  for (int g = 0; g < groups; ++g) meter.push_back(shades[((levels >> (4 * g)) & 15) * 9 / 15]);
-  char position[48];
-  std::snprintf(position, sizeof position, "%3d/%d %02d", xm_get_order(song), song->songLength, xm_get_row(song));
-  std::string line = title.empty() ? "(untitled)" : title;
-  line += "  " + std::string(position) + "  " + clock(std::max(heard + offsetMs, 0)) + " / " + clock(length.frames * 1000 / mixRate) +
-          "  [" + meter + "]" + (paused ? "  paused" : "");
-  const size_t width = line.size();
-  if (line.size() < lastStatusWidth) line.append(lastStatusWidth - line.size(), ' ');
-  lastStatusWidth = width;
-  std::printf("\r%s", line.c_str());
-  std::fflush(stdout);
-}
+  void show(const Heard& heard, bool paused) {
+    static const char shades[] = " .:-=+*#%@";
+    std::string meter;
+    for (int g = 0; g < groups; ++g) meter.push_back(shades[((heard.levels >> (4 * g)) & 15) * 9 / 15]);
+    char position[48];
+    std::snprintf(position, sizeof position, "%3d/%d %02d", heard.order, orders, heard.row);
+    std::string line = title.empty() ? "(untitled)" : title;
+    line += "  " + std::string(position) + "  " + clock(std::clamp<int64_t>(heard.ms, 0, lengthMs)) + " / " +
+            clock(lengthMs) + "  [" + meter + "]" + (paused ? "  paused" : "");
+    const size_t width = line.size();
+    if (line.size() < lastWidth) line.append(lastWidth - line.size(), ' ');
+    lastWidth = width;
+    std::printf("\r%s", line.c_str());
+    std::fflush(stdout);
+  }
+};
 
 enum class Outcome { finished, next, quit, deviceFailed };
 
-Outcome play(const char* path, XmSong* song, const std::string& title, const XmSongLength& length, bool status) {
-  playing.engineTick = song->tickHandler;
-  song->tickHandler = play_tick;
-  playing.skip.store(0);
-  playing.endMs.store(-1);
-  for (auto& m : playing.meters) m.store(0);
-  playing.offsetMs = 0;
-  playing.meterNext = 0;
-  playing.states.clear();
-  if (!xm_play(song)) {
+Outcome play(const std::string& path, vxm_song* song, Status& status, bool showStatus) {
+  int64_t orderStartMs[256];
+  find_order_starts(song, orderStartMs);
+  Playback playback(song, music_wave_device(), orderStartMs);
+  if (!playback.start()) {
     cli::fail(path, "cannot open the audio device");
     return Outcome::deviceFailed;
   }
-  lastStatusWidth = 0;
-  bool paused = false, ending = false;
+  bool paused = false;
   Outcome outcome = Outcome::finished;
+  Heard heard = playback.heard();
   for (;;) {
-    if (status) show_status(title, song, length, paused);
-    // The block being heard has reached the end; it plays out (20 ms) by the
-    // next look, one wait later.
-    if (ending && !paused) break;
-    const int32_t end = playing.endMs.load(std::memory_order_acquire);
-    ending = end >= 0 && xm_get_time(song) >= end;
+    heard = playback.heard();
+    if (showStatus) status.show(heard, paused);
+    // The first block after the music is being heard: all of it was.
+    if (heard.ended && !paused) break;
     const Key key = terminal_key(50);
     if (key == Key::quit) {
       outcome = Outcome::quit;
@@ -212,13 +107,14 @@ Outcome play(const char* path, XmSong* song, const std::string& title, const XmS
       outcome = Outcome::next;
       break;
     }
-    if (key == Key::pause && xm_pause(song, !paused)) paused = !paused;
-    if (key == Key::forward) playing.skip.fetch_add(skipOrders);
-    if (key == Key::back) playing.skip.fetch_sub(skipOrders);
+    if (key == Key::pause && playback.pause(!paused)) paused = !paused;
+    if (key == Key::forward) playback.skip(skipOrders);
+    if (key == Key::back) playback.skip(-skipOrders);
   }
-  xm_stop(song);
-  if (status) {
-    show_status(title, song, length, false);
+  playback.stop();
+  if (showStatus) {
+    // The line stays as it was last heard.
+    status.show(heard, false);
     std::printf("\n");
     std::fflush(stdout);
   }
@@ -235,31 +131,33 @@ int main(int argc, char** argv) {
     if (args.is_option()) return cli::usage_error(args.word(), "unknown option");
     files.push_back(args.word());
   }
-  music_use_stdio_files();
-  xm_set_wave_device(music_wave_device());
-  const bool status = terminal_has_status();
-  terminal_open();
+  const bool showStatus = terminal_has_status();
   int result = 0;
   for (const std::string& file : files) {
-    const char* path = file.c_str();
-    // The summary from the library; the song itself plays through the
-    // intro's own output thread and device.
-    vxm_song* facts = load_module(file);
-    XmSong* song = facts ? xm_load(path, nullptr) : nullptr;
+    // Read once, while a signal can still end the wait for a slow input (a
+    // pipe whose writer has not come yet).
+    vxm_song* song = load_module(file);
+    if (terminal_interrupt_status()) {
+      vxm_free(song);
+      break;
+    }
     if (!song) {
-      if (facts) cli::fail(file, xm_last_error());
-      vxm_free(facts);
       result = 1;
       continue;
     }
-    const std::string title = module_title(facts);
-    const XmSongLength length = xm_song_length(song);
-    std::printf("%s: %s\n", path, module_summary(facts, vxm_measure(facts, 1, -1)).c_str());
-    find_order_starts(facts);
-    vxm_free(facts);
+    const vxm_length length = vxm_measure(song, 1, -1);
+    std::printf("%s: %s\n", file.c_str(), module_summary(song, length).c_str());
     std::fflush(stdout);
-    const Outcome outcome = play(path, song, title, length, status);
-    xm_free(song);
+    Status status;
+    status.title = module_title(song);
+    status.orders = vxm_order_count(song);
+    status.groups = std::min(vxm_channel_count(song), Playback::meterGroups);
+    status.lengthMs = length.frames * 1000 / VXM_RATE_DEFAULT;
+    terminal_open();
+    const Outcome outcome = play(file, song, status, showStatus);
+    terminal_close();
+    vxm_free(song);
+    if (terminal_interrupt_status()) break;
     if (outcome == Outcome::quit) {
       result = 0;
       break;
@@ -269,7 +167,6 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  terminal_close();
   if (const int interrupted = terminal_interrupt_status()) return interrupted;
   return result;
 }

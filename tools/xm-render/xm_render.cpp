@@ -3,7 +3,7 @@
 // exactly what the intro plays.
 //
 //   xm-render IN.xm [-o OUT.wav|-] [--loops N] [--seconds S] [--fade S] [--rows] [--mixer PATH] [--rate HZ]
-//             [--rules player|tracker]
+//             [--rules player|tracker] [--force]
 //   xm-render --info IN.xm...
 //
 // By default the song is rendered once, to where it first comes back to a row
@@ -38,24 +38,28 @@ namespace {
 
 const char usageText[] =
     "usage: xm-render IN.xm [-o OUT.wav|-] [--loops N] [--seconds S] [--fade S] [--rows]\n"
-    "                 [--mixer PATH] [--rate HZ] [--rules player|tracker]\n"
+    "                 [--mixer PATH] [--rate HZ] [--rules player|tracker] [--force]\n"
     "       xm-render --info IN.xm...\n"
     "  renders IN.xm to a 16-bit stereo WAV file, once through the song\n"
     "  -o OUT.wav     output file (default: IN with the extension .wav); - for standard output\n"
-    "  --loops N      play the song N more times after the first\n"
-    "  --seconds S    render exactly S seconds instead, cutting or going on\n"
-    "  --fade S       fade the last S seconds out\n"
+    "  --loops N      play the song N more times after the first, 0 to 10000\n"
+    "  --seconds S    render exactly S seconds instead, cutting or going on;\n"
+    "                 0.001 to 21600\n"
+    "  --fade S       fade the last S seconds out, 0 to 21600\n"
     "  --rows         print 'FRAME ORDER ROW' for every row start\n"
     "  --mixer PATH   mixing code: best (default), scalar, portable, sse2, avx2\n"
     "                 or avx512; every path gives the same output\n"
-    "  --rate HZ      frames per second, 8000 to 192000 (default 44100)\n"
+    "  --rate HZ      frames per second, " VXM_TEXT(VXM_RATE_MIN) " to " VXM_TEXT(VXM_RATE_MAX) " (default "
+    VXM_TEXT(VXM_RATE_DEFAULT) ")\n"
     "  --rules R      player (default): this player's own rules, as the intro\n"
     "                 plays; tracker: the rules of the tracker that defined the\n"
     "                 format, as the song's composer heard it\n"
     "  --info         print one line per module (title, channels, patterns,\n"
     "                 instruments, length, frequency table) without rendering\n"
+    "  --force        replace OUT.wav even where it is read-only or another user's\n"
     "  --help, --version\n"
-    "  Options take their value as '--seconds 5' or '--seconds=5'.\n"
+    "  Options take their value as '--seconds 5' or '--seconds=5'; numbers are\n"
+    "  decimal. '--' ends the options, so '-- -a.xm' names the module -a.xm.\n"
     "  A WAV file holds at most 6 hours here (its header counts at most 4 GiB,\n"
     "  6 h 45 min at 44100 Hz): --seconds goes up to 21600, less above 49700 Hz,\n"
     "  and --loops stops there with a word.\n"
@@ -65,7 +69,7 @@ const char usageText[] =
 int64_t renderFrames = 0;
 
 void log_row(void*, int order, int row, int64_t frame) {
-  if (frame < renderFrames) std::printf("%lld %d %d\n", static_cast<long long>(frame), order, row);
+  if (frame < renderFrames) cli::print("%lld %d %d\n", static_cast<long long>(frame), order, row);
 }
 
 std::string default_output(const std::string& in) {
@@ -101,6 +105,8 @@ int use_mixer(const std::string& name) {
 // already hold the length, and no WAV header can hold a longer one, so
 // anything longer would be a file that lies about its size.
 constexpr double maxSeconds = 6 * 3600;
+// Below a millisecond a WAV would hold a few frames or none.
+constexpr double minSeconds = 0.001;
 constexpr long maxLoops = 10000;
 constexpr int64_t maxWavFrames = (int64_t{0xFFFFFFFF} - 64) / 4;
 
@@ -124,7 +130,7 @@ int info(const std::vector<std::string>& files) {
       status = 1;
       continue;
     }
-    std::printf("%s: %s\n", in.c_str(), module_summary(song, vxm_measure(song, 1, -1)).c_str());
+    cli::print("%s: %s\n", cli::printable(in).c_str(), module_summary(song, vxm_measure(song, 1, -1)).c_str());
     vxm_free(song);
   }
   return status;
@@ -149,8 +155,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> inputs;
   std::string out;
   double seconds = 0.0, fadeSeconds = 0.0;
-  bool haveOut = false, haveSeconds = false, haveFade = false, rows = false, infoMode = false;
-  long loops = 0, rate = 44100;
+  bool haveOut = false, haveSeconds = false, haveFade = false, rows = false, infoMode = false, force = false;
+  long loops = 0, rate = VXM_RATE_DEFAULT;
   vxm_rules rules = VXM_RULES_PLAYER;
   bool haveLoops = false;
   cli::Args args(argc, argv);
@@ -165,8 +171,9 @@ int main(int argc, char** argv) {
       haveOut = true;
     } else if (a == "--seconds") {
       if (!args.value(&value)) return 2;
-      if (!cli::parse_number(value, 0.0, maxSeconds, &seconds, &reason, "6 hours")) return cli::usage_error(a, reason);
-      if (!(seconds > 0.0)) return cli::usage_error(a, value + " is not above 0");
+      if (!cli::parse_number(value, minSeconds, maxSeconds, &seconds, &reason, "6 hours", "a millisecond")) {
+        return cli::usage_error(a, reason);
+      }
       haveSeconds = true;
       secondsText = value;
     } else if (a == "--fade") {
@@ -185,7 +192,7 @@ int main(int argc, char** argv) {
       if (const int status = use_mixer(value)) return status;
     } else if (a == "--rate") {
       if (!args.value(&value)) return 2;
-      if (!cli::parse_count(value, 8000, 192000, &rate, &reason)) return cli::usage_error(a, reason);
+      if (!cli::parse_count(value, VXM_RATE_MIN, VXM_RATE_MAX, &rate, &reason)) return cli::usage_error(a, reason);
     } else if (a == "--rules") {
       if (!args.value(&value)) return 2;
       if (value != "player" && value != "tracker") return cli::usage_error(a, "'" + value + "' is not player or tracker");
@@ -193,6 +200,9 @@ int main(int argc, char** argv) {
     } else if (a == "--info") {
       if (!args.no_value()) return 2;
       infoMode = true;
+    } else if (a == "--force") {
+      if (!args.no_value()) return 2;
+      force = true;
     } else {
       return cli::usage_error(a, "unknown option");
     }
@@ -202,7 +212,7 @@ int main(int argc, char** argv) {
     if (haveOut || haveSeconds || haveFade || haveLoops || rows) {
       return cli::usage_error("--info", "renders nothing, so it takes no -o, --seconds, --fade, --loops or --rows");
     }
-    return info(inputs);
+    return cli::finish(info(inputs));
   }
   if (inputs.empty()) return cli::usage_error("IN.xm", "no module given");
   if (inputs.size() != 1) return cli::usage_error(inputs[1], "one module at a time (--info takes several)");
@@ -224,7 +234,7 @@ int main(int argc, char** argv) {
   if (!song) return 1;
   vxm_set_rules(song, rules);
   const vxm_length once = vxm_measure(song, 1, -1);
-  std::fprintf(stderr, "%s: %s\n", in.c_str(), module_summary(song, once, hz).c_str());
+  std::fprintf(stderr, "%s: %s\n", cli::printable(in).c_str(), module_summary(song, once, hz).c_str());
   if (haveSeconds) {
     renderFrames = std::llround(seconds * hz);
   } else if (loops == 0) {
@@ -247,7 +257,7 @@ int main(int argc, char** argv) {
   // Nothing is created or replaced before the song has loaded.
   write_errors_not_signals();
   OutputFile file;
-  if (!file.open(outPath, {in}, &reason)) {
+  if (!file.open(outPath, {in}, &reason, force)) {
     vxm_free(song);
     return cli::fail(toStdout ? "standard output" : outPath, reason);
   }
@@ -290,5 +300,5 @@ int main(int argc, char** argv) {
     return cli::fail(outName, "cannot write: " + cli::os_reason(writeError != 0 ? writeError : EIO));
   }
   if (!file.commit(&reason)) return cli::fail(outName, reason);
-  return 0;
+  return cli::finish(0);
 }

@@ -1,148 +1,116 @@
-// xm-soak: plays modules for hours through the same block filler as the
-// output thread, as fast as the machine allows, and checks every block.
+// xm-soak: plays modules for hours through the player library, as fast as
+// the machine allows, and checks every piece it renders.
 //
 //   xm-soak [--hours H] FILE.xm...      (default 24 hours each)
 //
-// For every block: the mix holds no NaN or infinity; the block's stamp time
-// has moved on by 1 to 20 ms (a 20 ms block at any tempo); and every voice
-// that is still sounding plays a sample of this song, inside that sample,
-// in a valid direction. Prints one summary line per module; exit code 1 when
-// any check failed or a module could not be loaded.
-#include <algorithm>
+// For every piece of about 20 ms: the mix holds no NaN or infinity; the
+// song keeps playing (a song played for ever never runs out); its position
+// stays inside its order list, and what each channel plays (note,
+// instrument, volume, level) stays inside the format's ranges. Prints one
+// summary line per module; exit code 1 when any check failed or a module
+// could not be loaded.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "music/music.h"
-#include "music/xm_block.h"
-#include "music/xm_engine.h"
-#include "music/xm_file.h"
-#include "music/xm_loader.h"
-#include "music/xm_types.h"
-#include "output_file.h"
+#include "module_summary.h"
 #include "tool_cli.h"
 
 namespace {
 
 struct Findings {
   long long nonFinite = 0;
-  long long badTimeSteps = 0;
-  long long strayVoices = 0;
+  long long shortPieces = 0;
+  long long strayPositions = 0;
+  long long strayChannels = 0;
   long long clippedSamples = 0;
   int peak = 0;
   std::string first;  // the first failure, for the report
 
-  void note(const std::string& what) {
-    if (first.empty()) first = what;
+  void note(long long piece, const std::string& what) {
+    if (first.empty()) first = "piece " + std::to_string(piece) + ": " + what;
   }
-  bool failed() const { return nonFinite || badTimeSteps || strayVoices; }
+  bool failed() const { return nonFinite || shortPieces || strayPositions || strayChannels; }
 };
 
-std::set<const XmSample*> song_samples(const XmSong* song) {
-  std::set<const XmSample*> all{&emptySample};
-  for (int i = 0; i < song->instrumentCount; ++i) {
-    for (const XmSample* s : song->instruments[i].samples) all.insert(s);
-  }
-  return all;
+// The 16-bit value a float of the mix becomes.
+int pcm_magnitude(float value) {
+  const double scaled = std::fabs(static_cast<double>(value) * 32768.0);
+  return scaled >= 32767.0 ? 32767 : static_cast<int>(std::nearbyint(scaled));
 }
 
-void check_voices(const std::set<const XmSample*>& samples, long long block, Findings& f) {
-  for (int v = 0; v < XM_MIXED_VOICES; ++v) {
-    const MixVoice& voice = voices[v];
-    if (!voice.sample) continue;
-    const XmSample* s = voice.sample;
-    // A pass may overrun a loop or sample end by a few frames (its frame
-    // count is worked out in 24.8 fixed point), staying inside the 8 frames
-    // of slack around the data; the next pass turns, wraps or stops the
-    // voice. Anything further out is a voice that escaped.
-    const int64_t slack = 8;
-    const int64_t position = voice.position;
-    const int64_t end = s->loopMode == XM_LOOP_FORWARD || s->loopMode == XM_LOOP_PINGPONG
-                            ? static_cast<int64_t>(s->loopStart) + s->loopLength
-                            : static_cast<int64_t>(s->length);
-    // Only a voice already turned back by a ping-pong loop is bounded by
-    // the loop start; before it reaches the loop it plays from frame 0.
-    const int64_t start =
-        s->loopMode == XM_LOOP_PINGPONG && voice.direction == 2 ? static_cast<int64_t>(s->loopStart) : 0;
-    const bool ok = samples.count(s) && (voice.direction == 1 || voice.direction == 2) &&
-                    position >= start - slack && position <= std::max<int64_t>(end, s->length) + slack;
+void check_samples(const std::vector<float>& mix, long long piece, Findings& f) {
+  for (float v : mix) {
+    if (!std::isfinite(v)) {
+      ++f.nonFinite;
+      f.note(piece, "the mix is not a number");
+      continue;
+    }
+    const int magnitude = pcm_magnitude(v);
+    if (magnitude > f.peak) f.peak = magnitude;
+    if (magnitude >= 32767) ++f.clippedSamples;
+  }
+}
+
+void check_position(const vxm_song* song, long long piece, Findings& f) {
+  const int order = vxm_order(song), row = vxm_row(song);
+  if (order < 0 || order >= vxm_order_count(song) || row < 0 || row > 255 || vxm_speed(song) < 0 ||
+      vxm_speed(song) > 31 || vxm_tempo(song) < 1 || vxm_tempo(song) > 255) {
+    ++f.strayPositions;
+    f.note(piece, "order " + std::to_string(order) + " row " + std::to_string(row) + " speed " +
+                      std::to_string(vxm_speed(song)) + " tempo " + std::to_string(vxm_tempo(song)));
+  }
+  for (int c = 0; c < vxm_channel_count(song); ++c) {
+    vxm_channel_state s;
+    const bool ok = vxm_channel(song, c, &s) && s.note >= 0 && s.note <= 96 && s.instrument >= 0 &&
+                    s.instrument <= 128 && (s.note == 0) == (s.instrument == 0) && s.volume >= 0 &&
+                    s.volume <= 64 && s.level >= 0 && s.level <= 127;
     if (!ok) {
-      ++f.strayVoices;
-      f.note("block " + std::to_string(block) + ": voice " + std::to_string(v) + " at frame " +
-             std::to_string(position) + " of a sample of " + std::to_string(s->length) + " frames");
+      ++f.strayChannels;
+      f.note(piece, "channel " + std::to_string(c) + " plays note " + std::to_string(s.note) + " of instrument " +
+                        std::to_string(s.instrument) + " at volume " + std::to_string(s.volume) + ", level " +
+                        std::to_string(s.level));
     }
   }
 }
 
 const char usageText[] =
     "usage: xm-soak [--hours H] FILE.xm...\n"
-    "  plays each module for H hours (default 24, at most 500) through the\n"
-    "  output thread's block filler, as fast as the machine allows, checking\n"
-    "  every block; one summary line per module, exit status 1 when any check\n"
+    "  plays each module for H hours (default 24; 0.001 to 500) through the\n"
+    "  player library, as fast as the machine allows, checking every 20 ms\n"
+    "  of it; one summary line per module, exit status 1 when any check\n"
     "  failed or a module could not be loaded\n"
-    "  --help, --version\n";
+    "  --help, --version\n"
+    "  '--' ends the options, so '-- -a.xm' names the module -a.xm.\n";
 
-bool soak(const char* path, double hours) {
-  // The player's own song: the soak looks at its voices and block stamps.
-  const std::string unreadable = unreadable_input(path);
-  if (!unreadable.empty()) {
-    cli::fail(path, unreadable);
-    return false;
-  }
-  XmSong* song = xm_load(path, nullptr);
-  if (!song) {
-    cli::fail(path, xm_last_error());
-    return false;
-  }
-  const auto samples = song_samples(song);
-  xm_start_song(song);
-  MixOutput out{};
-  if (!mix_output_init(&out, song)) {
-    cli::fail(path, "out of memory");
-    xm_release_song(song);
-    return false;
-  }
-  const long long blocks = static_cast<long long>(hours * 3600.0 * mixRate / out.blockFrames);
+bool soak(const std::string& path, double hours) {
+  vxm_song* song = load_module(path);
+  if (!song) return false;
+  vxm_set_play_count(song, 0);
+  constexpr int piece = VXM_RATE_DEFAULT / 50;  // 20 ms
+  const long long pieces = static_cast<long long>(hours * 3600.0 * 50.0);
+  std::vector<float> mix(2 * piece);
   Findings f;
-  int32_t previousMs = 0;
   const auto started = std::chrono::steady_clock::now();
-  for (long long k = 0; k < blocks; ++k) {
-    const int32_t b = out.fillBlock;
-    mix_fill_block(&out);
-    const float* mixed = out.mixBuffer + static_cast<std::ptrdiff_t>(b) * out.blockFrames * 2;
-    const int16_t* pcm = mix_block_pcm(&out, b);
-    for (int i = 0; i < out.blockFrames * 2; ++i) {
-      if (!std::isfinite(mixed[i])) {
-        ++f.nonFinite;
-        f.note("block " + std::to_string(k) + ": the mix is not a number");
-      }
-      const int magnitude = std::abs(static_cast<int>(pcm[i]));
-      if (magnitude > f.peak) f.peak = magnitude;
-      if (magnitude >= 32767) ++f.clippedSamples;
+  for (long long k = 0; k < pieces; ++k) {
+    if (vxm_render_f32(song, mix.data(), piece) != static_cast<size_t>(piece)) {
+      ++f.shortPieces;
+      f.note(k, "the song stopped playing");
+      break;
     }
-    const int32_t ms = mix_block_stamp(&out, b).timeMs;
-    const int32_t step = ms - previousMs;
-    if (step < 1 || step > 20) {
-      ++f.badTimeSteps;
-      f.note("block " + std::to_string(k) + ": the stamp time moved by " + std::to_string(step) + " ms");
-    }
-    previousMs = ms;
-    check_voices(samples, k, f);
+    check_samples(mix, k, f);
+    check_position(song, k, f);
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::printf("%s: %.2f h of music in %.1f s (%.0fx real time), stamp time %d ms, peak %d, %lld samples at full "
-              "scale, %lld NaN, %lld bad time steps, %lld stray voices%s%s\n",
-              path, hours, seconds, hours * 3600.0 / (seconds > 0 ? seconds : 1), previousMs, f.peak,
-              f.clippedSamples, f.nonFinite, f.badTimeSteps, f.strayVoices, f.first.empty() ? "" : "; first: ",
-              f.first.c_str());
-  std::fflush(stdout);
-  mix_output_release(&out);
-  xm_release_song(song);
+  cli::print("%s: %.2f h of music in %.1f s (%.0fx real time), at %lld ms, peak %d, %lld samples at full "
+             "scale, %lld NaN, %lld short pieces, %lld stray positions, %lld stray channels%s%s\n",
+             cli::printable(path).c_str(), hours, seconds, hours * 3600.0 / (seconds > 0 ? seconds : 1),
+             static_cast<long long>(vxm_time_ms(song)), f.peak, f.clippedSamples, f.nonFinite, f.shortPieces,
+             f.strayPositions, f.strayChannels, f.first.empty() ? "" : "; first: ", f.first.c_str());
+  cli::flush();
+  vxm_free(song);
   return !f.failed();
 }
 
@@ -159,15 +127,16 @@ int main(int argc, char** argv) {
       files.push_back(args.word());
     } else if (args.word() == "--hours") {
       if (!args.value(&value)) return 2;
-      if (!cli::parse_number(value, 0.0, 500.0, &hours, &reason)) return cli::usage_error("--hours", reason);
-      if (!(hours > 0.0)) return cli::usage_error("--hours", value + " is not above 0");
+      // Less than 3.6 seconds of music would check a handful of blocks or none.
+      if (!cli::parse_number(value, 0.001, 500.0, &hours, &reason, nullptr, "3.6 seconds")) {
+        return cli::usage_error("--hours", reason);
+      }
     } else {
       return cli::usage_error(args.word(), "unknown option");
     }
   }
   if (files.empty()) return cli::usage_error("FILE.xm", "no module given");
-  music_use_stdio_files();
   bool ok = true;
-  for (const std::string& file : files) ok = soak(file.c_str(), hours) && ok;
-  return ok ? 0 : 1;
+  for (const std::string& file : files) ok = soak(file, hours) && ok;
+  return cli::finish(ok ? 0 : 1);
 }

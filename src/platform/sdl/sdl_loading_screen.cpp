@@ -53,42 +53,49 @@ std::vector<sdl_rules::FontCandidate> installed_fonts() {
 // pixels for Arial-metric faces.
 constexpr int kFontPointSize = 39;
 
+// Like a GDI Rectangle: a black one-pixel outline around the brush colour.
+void outlined_rect(int windowHeight, const platform::LoadingRect& r) {
+  fill_rect_gl(windowHeight, r.left, r.top, r.right, r.bottom, {0, 0, 0});
+  fill_rect_gl(windowHeight, r.left + 1, r.top + 1, r.right - 1, r.bottom - 1, r.fill);
+}
+
+void draw_text(int windowWidth, int windowHeight, const platform::LoadingScreen& s) {
+  static TTF_Font* font = open_sans_font(kFontPointSize);
+  if (!font) return;  // no font: the rest of the screen is still drawn
+  draw_text_gl(font, windowWidth, windowHeight, s.textX, s.textY, s.text, s.textColour);
+}
+
+}  // namespace
+
 // The face the Windows build names is Arial; here the nearest the desktop
 // has, found as the desktop finds fonts.
-TTF_Font* open_loading_font() {
+TTF_Font* open_sans_font(int points) {
   if (!TTF_WasInit() && TTF_Init() != 0) return nullptr;
   const std::vector<sdl_rules::FontCandidate> fonts = installed_fonts();
   const int chosen = sdl_rules::choose_loading_font(fonts);
   if (chosen < 0) {
-    std::fprintf(stderr, "vantor: no sans serif font for the loading screen\n");
+    std::fprintf(stderr, "vantor: no sans serif font to draw text with\n");
     return nullptr;
   }
   const sdl_rules::FontCandidate& font = fonts[static_cast<std::size_t>(chosen)];
-  TTF_Font* opened = TTF_OpenFontIndex(font.file.c_str(), kFontPointSize, font.index);
+  TTF_Font* opened = TTF_OpenFontIndex(font.file.c_str(), points, font.index);
   if (!opened) std::fprintf(stderr, "vantor: cannot open %s: %s\n", font.file.c_str(), TTF_GetError());
   return opened;
 }
 
-// Rectangles of the loading screen are given top-down in window pixels;
-// OpenGL's window coordinates run bottom-up.
-void fill_rect(int windowHeight, int left, int top, int right, int bottom, platform::Rgb c) {
+// Rectangles are given top-down in window pixels; OpenGL's window
+// coordinates run bottom-up.
+void fill_rect_gl(int windowHeight, int left, int top, int right, int bottom, platform::Rgb c) {
   if (right <= left || bottom <= top) return;
   glScissor(left, windowHeight - bottom, right - left, bottom - top);
   glClearColor(c.r / 255.0f, c.g / 255.0f, c.b / 255.0f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT);
 }
 
-// Like a GDI Rectangle: a black one-pixel outline around the brush colour.
-void outlined_rect(int windowHeight, const platform::LoadingRect& r) {
-  fill_rect(windowHeight, r.left, r.top, r.right, r.bottom, {0, 0, 0});
-  fill_rect(windowHeight, r.left + 1, r.top + 1, r.right - 1, r.bottom - 1, r.fill);
-}
-
-void draw_text(int windowWidth, int windowHeight, const platform::LoadingScreen& s) {
-  static TTF_Font* font = open_loading_font();
-  if (!font) return;  // no font: the rest of the screen is still drawn
-  const SDL_Colour white{s.textColour.r, s.textColour.g, s.textColour.b, 255};
-  SDL_Surface* text = TTF_RenderText_Blended(font, s.text, white);
+void draw_text_gl(TTF_Font* font, int windowWidth, int windowHeight, int x, int y, const char* line,
+                  platform::Rgb colour) {
+  const SDL_Colour ink{colour.r, colour.g, colour.b, 255};
+  SDL_Surface* text = TTF_RenderUTF8_Blended(font, line, ink);
   if (!text) return;
   SDL_Surface* rgba = SDL_ConvertSurfaceFormat(text, SDL_PIXELFORMAT_ABGR8888, 0);
   SDL_FreeSurface(text);
@@ -102,7 +109,7 @@ void draw_text(int windowWidth, int windowHeight, const platform::LoadingScreen&
   glMatrixMode(GL_MODELVIEW);
   glPushMatrix();
   glLoadIdentity();
-  glRasterPos2f(2.0f * s.textX / windowWidth - 1.0f, 1.0f - 2.0f * s.textY / windowHeight);
+  glRasterPos2f(2.0f * x / windowWidth - 1.0f, 1.0f - 2.0f * y / windowHeight);
   glPixelZoom(1.0f, -1.0f);  // surfaces run top-down
   glPixelStorei(GL_UNPACK_ROW_LENGTH, rgba->pitch / 4);
   glEnable(GL_BLEND);
@@ -121,14 +128,12 @@ void draw_text(int windowWidth, int windowHeight, const platform::LoadingScreen&
   SDL_FreeSurface(rgba);
 }
 
-}  // namespace
-
 void draw_loading_screen_gl(int w, int h, const platform::LoadingScreen& screen) {
   // In the Windows build's order: background, text, trough, bar. The
   // rectangles are cleared through the scissor box, which must be off while
   // the text is drawn.
   glEnable(GL_SCISSOR_TEST);
-  fill_rect(h, 0, 0, w, h, {0, 0, 0});
+  fill_rect_gl(h, 0, 0, w, h, {0, 0, 0});
   outlined_rect(h, screen.background);
   glDisable(GL_SCISSOR_TEST);
   draw_text(w, h, screen);

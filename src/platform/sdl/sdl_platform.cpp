@@ -3,8 +3,11 @@
 //
 // Implements:
 // - the question and the failure message as SDL message boxes, which
-//   SIGINT and SIGTERM end at once; without a display (SDL fell back to a
-//   driver that shows nothing) one line on standard error and a failed start;
+//   SIGINT and SIGTERM end at once; under Wayland, where SDL's box needs
+//   zenity, in a small window of the intro's own (sdl_prompt.cpp); without
+//   a display (SDL fell back to a driver that shows nothing, or the only
+//   one is a Wayland compositor without a seat, which SDL cannot start on)
+//   one line on standard error and a failed start;
 // - executable_folder from SDL's base path;
 // - the window with an OpenGL context, full screen as a desktop-sized
 //   window (the display mode is never changed), Escape and close as the quit
@@ -31,13 +34,17 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 #endif
+#if defined(VANTOR_WAYLAND_PROBE)
+#include <wayland-client.h>
+#endif
 
 #include "platform/gl.h"
 #include "platform/platform.h"
 #include "platform/sdl/sdl_loading_screen.h"
 #include "platform/window_layout.h"
-#include "shell/main_loop.h"
+#include "sdl_prompt.h"
 #include "sdl_rules.h"
+#include "shell/main_loop.h"
 
 namespace {
 
@@ -49,12 +56,77 @@ SDL_Window* as_window(void* handle) { return static_cast<SDL_Window*>(handle); }
 // want of a display.
 bool displayMissing = false;
 
-// Whether there is no display; says so on standard error the first time.
-bool no_display() {
-  if (!displayMissing && sdl_rules::display_missing(SDL_GetCurrentVideoDriver(), std::getenv("SDL_VIDEODRIVER"))) {
-    displayMissing = true;
+// Set when the Wayland compositor SDL would try offers no seat: no keyboard
+// and no pointer (a headless compositor). SDL 2.26's Wayland driver writes
+// through a null pointer while starting on one, so it is not tried there.
+bool waylandSeatless = false;
+// Set when, with Wayland left out, no driver is left to try.
+bool noDriverLeft = false;
+
+// Whether the last video start was on Wayland, which asks in a window of
+// its own.
+bool onWayland = false;
+
+#if defined(VANTOR_WAYLAND_PROBE)
+// Whether a Wayland compositor answers at the display SDL would use and
+// lists no seat among its globals.
+bool wayland_without_seat() {
+  // A socket handed over by a parent is taken by the first connection and
+  // would not be there for SDL's.
+  if (std::getenv("WAYLAND_SOCKET")) return false;
+  wl_display* display = wl_display_connect(nullptr);
+  if (!display) return false;
+  bool seat = false;
+  static const wl_registry_listener listener = {
+      [](void* found, wl_registry*, std::uint32_t, const char* interface, std::uint32_t) {
+        if (std::strcmp(interface, "wl_seat") == 0) *static_cast<bool*>(found) = true;
+      },
+      [](void*, wl_registry*, std::uint32_t) {},
+  };
+  wl_registry* registry = wl_display_get_registry(display);
+  bool answered = false;
+  if (registry) {
+    wl_registry_add_listener(registry, &listener, &seat);
+    answered = wl_display_roundtrip(display) >= 0;
+    wl_registry_destroy(registry);
+  }
+  wl_display_disconnect(display);
+  return answered && !seat;
+}
+#else
+bool wayland_without_seat() { return false; }
+#endif
+
+// Starts SDL's video subsystem, first leaving a Wayland compositor without
+// a seat out of the drivers SDL may try.
+bool start_video() {
+  static bool probed = false;
+  if (!probed) {
+    probed = true;
+    const char* requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    if (sdl_rules::may_try_wayland(requested) && wayland_without_seat()) {
+      waylandSeatless = true;
+      const std::string others = sdl_rules::drivers_without_wayland(requested);
+      noDriverLeft = others.empty();
+      if (!noDriverLeft) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, others.c_str(), SDL_HINT_OVERRIDE);
+    }
+  }
+  if (noDriverLeft) return false;
+  const bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  onWayland = started && std::strcmp(SDL_GetCurrentVideoDriver(), "wayland") == 0;
+  return started;
+}
+
+// Whether there is no display, after start_video gave `started`; says so
+// on standard error the first time.
+bool no_display(bool started) {
+  if (displayMissing) return true;
+  displayMissing = started ? sdl_rules::display_missing(SDL_GetCurrentVideoDriver(), std::getenv("SDL_VIDEODRIVER"))
+                           : waylandSeatless;
+  if (displayMissing) {
     std::fprintf(stderr, "%s\n",
-                 sdl_rules::no_display_line(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY")).c_str());
+                 sdl_rules::no_display_line(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), waylandSeatless)
+                     .c_str());
   }
   return displayMissing;
 }
@@ -84,27 +156,52 @@ void default_action(int signal, struct sigaction* previous) {
 }
 #endif
 
-// A message box that Ctrl-C and SIGTERM end at once. With the video
-// subsystem up, SDL turns both into a quit event, which nobody reads while
-// the box waits for its answer; here they take their default action (the
-// process ends by the signal, the shell reports 130 or 143), and the box's
-// process goes with it. No box is up while the display mode is changed.
+// While a question is up, Ctrl-C and SIGTERM end the process at once. With
+// the video subsystem up, SDL turns both into a quit event, which nobody
+// reads while a box waits for its answer; here they take their default
+// action (the process ends by the signal, the shell reports 130 or 143),
+// and a box's process goes with it. No question is up while the display
+// mode is changed.
+class SignalsEndTheProcess {
+ public:
+  SignalsEndTheProcess() {
+#if defined(__linux__)
+    default_action(SIGINT, &previousInt_);
+    default_action(SIGTERM, &previousTerm_);
+#endif
+  }
+  ~SignalsEndTheProcess() {
+#if defined(__linux__)
+    sigaction(SIGINT, &previousInt_, nullptr);
+    sigaction(SIGTERM, &previousTerm_, nullptr);
+#endif
+  }
+  SignalsEndTheProcess(const SignalsEndTheProcess&) = delete;
+  SignalsEndTheProcess& operator=(const SignalsEndTheProcess&) = delete;
+
+ private:
+#if defined(__linux__)
+  struct sigaction previousInt_ {}, previousTerm_ {};
+#endif
+};
+
 int show_box(const SDL_MessageBoxData& box, int* answer) {
+  const SignalsEndTheProcess signals;
 #if defined(__linux__)
   static const bool tied = pthread_atfork(nullptr, nullptr, tie_box_to_parent) == 0;
-  struct sigaction previousInt {}, previousTerm {};
-  default_action(SIGINT, &previousInt);
-  default_action(SIGTERM, &previousTerm);
   boxParent = getpid();
   boxShowing = tied;
   const int result = SDL_ShowMessageBox(&box, answer);
   boxShowing = false;
-  sigaction(SIGINT, &previousInt, nullptr);
-  sigaction(SIGTERM, &previousTerm, nullptr);
   return result;
 #else
   return SDL_ShowMessageBox(&box, answer);
 #endif
+}
+
+int ask_in_own_window(const char* title, const char* text, const std::vector<PromptButton>& buttons) {
+  const SignalsEndTheProcess signals;
+  return ask_in_window(title, text, buttons);
 }
 
 }  // namespace
@@ -124,16 +221,23 @@ bool ask_fullscreen() {
   box.buttons = buttons;
   // With the video subsystem up, SDL asks through the display's own message
   // box; without it, it first tries helper programs that may not exist.
-  const bool video = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  const bool video = start_video();
   // Without a display there is nobody to ask: open_window says so and the
   // start fails.
-  if (video && no_display()) {
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  if (no_display(video)) {
+    if (video) SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return false;
   }
   // Closing the box without an answer is an answer: not Yes. Only a box
   // that could not be shown at all is tried once more.
   int answer = -1;
+  if (onWayland) {
+    // Return answers Yes, as in SDL's box; Escape closes it unanswered.
+    answer = ask_in_own_window(kIntroName, "fullscreen?", {{1, "Yes", true, false}, {0, "No", false, false}});
+    if (answer == kPromptNoWindow) std::fprintf(stderr, "vantor: cannot ask \"fullscreen?\"\n");
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return answer == 1;
+  }
   if (show_box(box, &answer) != 0) {
     std::fprintf(stderr, "vantor: cannot ask \"fullscreen?\" (%s); trying once more\n", SDL_GetError());
     if (show_box(box, &answer) != 0) answer = -1;
@@ -147,6 +251,15 @@ void show_failure_message(const char* text) {
   std::fprintf(stderr, "%s\n", text);
   // With no display, standard error is the only place to say it.
   if (displayMissing) return;
+  if (onWayland) {
+    // In a window of its own, as the question was; without one (no OpenGL
+    // there either) standard error has said it.
+    if (start_video()) {
+      if (onWayland) ask_in_own_window("Error", text, {{0, "OK", true, true}});
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    }
+    return;
+  }
   const SDL_MessageBoxButtonData ok = {
       SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "OK"};
   SDL_MessageBoxData box{};
@@ -173,12 +286,12 @@ bool executable_folder(char* folder, std::size_t capacity) {
 }
 
 int open_window(WindowRecord& record) {
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    std::fprintf(stderr, "vantor: %s\n", SDL_GetError());
+  if (!start_video()) {
+    if (!no_display(false)) std::fprintf(stderr, "vantor: %s\n", SDL_GetError());
     return 0;
   }
   videoStarted = true;
-  if (no_display()) return 0;
+  if (no_display(true)) return 0;
   SDL_DisableScreenSaver();
 
   SDL_DisplayMode desktop{};

@@ -182,12 +182,91 @@ bool display_missing(const char* driver, const char* requested) {
   return true;
 }
 
-std::string no_display_line(const char* display, const char* waylandDisplay) {
+std::string no_display_line(const char* display, const char* waylandDisplay, bool waylandSeatless) {
   const auto state = [](const char* name, const char* value) {
     return value && *value ? "cannot open " + std::string(name) + "=" + value : std::string(name) + " is not set";
   };
-  return "vantor: no display to show the intro on (" + state("DISPLAY", display) + ", " +
-         state("WAYLAND_DISPLAY", waylandDisplay) + ")";
+  std::string wayland = state("WAYLAND_DISPLAY", waylandDisplay);
+  if (waylandSeatless) {
+    // Unset, the compositor reached is the default one.
+    const std::string name = waylandDisplay && *waylandDisplay ? waylandDisplay : "wayland-0";
+    wayland = "the Wayland compositor at " + name + " offers no seat for keyboard and pointer";
+  }
+  return "vantor: no display to show the intro on (" + state("DISPLAY", display) + ", " + wayland + ")";
+}
+
+namespace {
+
+// The names of a comma-separated driver list, in lower case.
+std::vector<std::string> driver_names(const char* list) {
+  std::vector<std::string> names;
+  const std::string all = lower(list ? list : "");
+  for (std::size_t at = 0; at <= all.size();) {
+    const std::size_t end = std::min(all.find(',', at), all.size());
+    if (end > at) names.push_back(all.substr(at, end - at));
+    at = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+bool may_try_wayland(const char* requested) {
+  const std::vector<std::string> names = driver_names(requested);
+  return names.empty() || std::find(names.begin(), names.end(), "wayland") != names.end();
+}
+
+std::string drivers_without_wayland(const char* requested) {
+  const std::vector<std::string> names = driver_names(requested);
+  if (names.empty()) return "x11";
+  std::string others;
+  for (const std::string& name : names) {
+    if (name == "wayland") continue;
+    if (!others.empty()) others += ',';
+    others += name;
+  }
+  return others;
+}
+
+namespace {
+
+constexpr int kPromptMargin = 20;   // around the text and the buttons
+constexpr int kButtonGap = 12;      // between two buttons
+constexpr int kButtonHeight = 30;
+constexpr int kButtonMinWidth = 84;
+constexpr int kLabelPadding = 24;   // beside a label inside its button
+constexpr int kPromptMinWidth = 400;  // room for the caption in a title bar
+
+}  // namespace
+
+PromptLayout prompt_layout(int textWidth, int textHeight, const std::vector<int>& labelWidths) {
+  PromptLayout layout;
+  int rowWidth = 0;
+  for (int label : labelWidths) {
+    const Box button{0, 0, std::max(kButtonMinWidth, label + kLabelPadding), kButtonHeight};
+    rowWidth += (layout.buttons.empty() ? 0 : kButtonGap) + button.w;
+    layout.buttons.push_back(button);
+  }
+  layout.width = std::max(kPromptMinWidth, std::max(textWidth, rowWidth) + 2 * kPromptMargin);
+  layout.text = {(layout.width - textWidth) / 2, kPromptMargin, textWidth, textHeight};
+  // The row sits under the text, centred as a whole.
+  int x = (layout.width - rowWidth) / 2;
+  const int y = kPromptMargin + textHeight + kPromptMargin;
+  for (Box& button : layout.buttons) {
+    button.x = x;
+    button.y = y;
+    x += button.w + kButtonGap;
+  }
+  layout.height = y + kButtonHeight + kPromptMargin;
+  return layout;
+}
+
+int button_at(const PromptLayout& layout, int x, int y) {
+  for (std::size_t i = 0; i < layout.buttons.size(); ++i) {
+    const Box& b = layout.buttons[i];
+    if (x >= b.x && x < b.x + b.w && y >= b.y && y < b.y + b.h) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 }  // namespace sdl_rules

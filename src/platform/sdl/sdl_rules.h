@@ -1,8 +1,9 @@
 // The decisions of the SDL backend that do not need a display, a driver or
 // a sound device, so that the tests can make them with made-up inputs: which
 // font draws the loading screen's text, which OpenGL entry points a context
-// really offers, how much of the sound handed to SDL has been heard, and
-// whether there is a display at all.
+// really offers, how much of the sound handed to SDL has been heard, whether
+// there is a display at all, and where the question drawn in a window of the
+// intro's own puts its buttons.
 #pragma once
 
 #include <cstdint>
@@ -62,7 +63,39 @@ std::uint32_t heard_position(std::uint32_t previous, std::uint32_t handed, std::
 bool display_missing(const char* driver, const char* requested);
 
 // The one line that says so, naming what DISPLAY and WAYLAND_DISPLAY hold
-// (null when unset).
-std::string no_display_line(const char* display, const char* waylandDisplay);
+// (null when unset). `waylandSeatless`: a Wayland compositor answered but
+// offers no seat (no keyboard, no pointer), which SDL cannot start on.
+std::string no_display_line(const char* display, const char* waylandDisplay, bool waylandSeatless = false);
+
+// Whether SDL may try its Wayland driver, given `requested`, the
+// SDL_VIDEODRIVER list (null when unset: SDL's own order, X11 then Wayland).
+bool may_try_wayland(const char* requested);
+
+// The SDL_VIDEODRIVER list with Wayland left out, for a compositor SDL's
+// Wayland driver cannot start on (it writes through a null pointer when no
+// seat is offered). Unset, it is X11 alone, the one driver SDL tries before
+// Wayland; empty when the list named nothing else.
+std::string drivers_without_wayland(const char* requested);
+
+// --- The question in a window of the intro's own --------------------------------
+
+struct Box {
+  int x, y, w, h;
+};
+
+// Where the parts of the question go, in window pixels: the text above, the
+// buttons in a row below it, left to right in the order given.
+struct PromptLayout {
+  int width = 0, height = 0;
+  Box text{};
+  std::vector<Box> buttons;
+};
+
+// Lays out a text block of `textWidth` x `textHeight` pixels and buttons
+// whose labels measure `labelWidths` pixels.
+PromptLayout prompt_layout(int textWidth, int textHeight, const std::vector<int>& labelWidths);
+
+// The index of the button under the point (x, y), or -1.
+int button_at(const PromptLayout& layout, int x, int y);
 
 }  // namespace sdl_rules

@@ -24,7 +24,8 @@ constexpr std::size_t kPageSavedCalls = 64 * 1024;
 
 struct WebThread {
   emscripten_fiber_t fiber;
-  void (*body)();
+  void (*body)(void* argument);
+  void* argument;
   bool finished;
   alignas(16) unsigned char stack[kThreadStack];
   alignas(16) unsigned char savedCalls[kSavedCalls];
@@ -37,7 +38,7 @@ bool inThread = false;
 
 void thread_entry(void* argument) {
   auto* t = static_cast<WebThread*>(argument);
-  t->body();
+  t->body(t->argument);
   t->finished = true;
   // A fiber must never return: go back for good.
   emscripten_fiber_swap(&t->fiber, &pageFiber);
@@ -45,11 +46,12 @@ void thread_entry(void* argument) {
 
 }  // namespace
 
-void* thread_start(void (*body)()) {
+void* thread_start(void (*body)(void* argument), void* argument) {
   if (thread || inThread) return nullptr;
   auto* t = new (std::nothrow) WebThread;
   if (!t) return nullptr;
   t->body = body;
+  t->argument = argument;
   t->finished = false;
   emscripten_fiber_init(&t->fiber, thread_entry, t, t->stack, sizeof t->stack, t->savedCalls,
                         sizeof t->savedCalls);

@@ -10,15 +10,29 @@
 namespace platform {
 namespace {
 
-DWORD WINAPI run_body(LPVOID body) {
-  reinterpret_cast<void (*)()>(body)();
+// The body and its argument, until the new thread has taken them.
+struct ThreadStart {
+  void (*body)(void* argument);
+  void* argument;
+};
+
+DWORD WINAPI run_body(LPVOID start) {
+  const ThreadStart taken = *static_cast<ThreadStart*>(start);
+  HeapFree(GetProcessHeap(), 0, start);
+  taken.body(taken.argument);
   return 0;
 }
 
 }  // namespace
 
-void* thread_start(void (*body)()) {
-  return CreateThread(nullptr, 0, run_body, reinterpret_cast<LPVOID>(body), 0, nullptr);
+void* thread_start(void (*body)(void* argument), void* argument) {
+  auto* start = static_cast<ThreadStart*>(HeapAlloc(GetProcessHeap(), 0, sizeof(ThreadStart)));
+  if (!start) return nullptr;
+  start->body = body;
+  start->argument = argument;
+  HANDLE thread = CreateThread(nullptr, 0, run_body, start, 0, nullptr);
+  if (!thread) HeapFree(GetProcessHeap(), 0, start);
+  return thread;
 }
 
 void thread_join(void* thread) {

@@ -1,0 +1,3 @@
+#include "music/xm_tracker_rules.h"
+
+const XmRules xmTrackerRules = xmPlayerRules;
