@@ -47,11 +47,12 @@ struct XmEffectCall {
 };
 
 // What the row keeps for its effects: the channel's period, volume and
-// panning before the row (note delay puts them back), and whether a
-// position jump came earlier in the row.
+// panning before the row (note delay puts them back), whether a position
+// jump came earlier in the row, and whether the cell's note was taken.
 struct XmRowMemory {
   int32_t period, volume, panning;
   bool jumped;
+  bool note;  // the cell's note reached the channel
 };
 
 void xm_effect_row(XmEffectCall& e, XmRowMemory& row);

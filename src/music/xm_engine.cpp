@@ -27,7 +27,7 @@ XmRowMemory start_row(XmPlayer& p, XmChannel& ch, const XmCell& cell, XmResolved
   if (hasNote && !porta) ch.note = static_cast<uint8_t>(cell.note - 1);
   r = xm_resolve(p.song, ch);
 
-  const XmRowMemory memory{ch.period, ch.volume, ch.panning, false};
+  const XmRowMemory memory{ch.period, ch.volume, ch.panning, false, hasNote};
   // The last tremolo offset stays when the tremolo ends.
   if (ch.lastEffect == FX_TREMOLO && cell.effect != FX_TREMOLO) ch.volume += ch.volumeDelta;
   ch.lastEffect = cell.effect;

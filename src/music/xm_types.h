@@ -156,6 +156,16 @@ struct XmChannel {
   uint8_t waveControl;  // low nibble vibrato, high nibble tremolo waveform
   uint8_t fineVolumeSlide;
   uint8_t finePortaUp, finePortaDown;
+  // What only the tracker's rules keep (xm_tracker_rules.cpp).
+  uint8_t fineVolumeDown;   // memory of EB, apart from EA's
+  int8_t portaDirection;    // tone portamento: -1 period falling, 1 rising, 0 none
+  uint8_t glissando;        // E3: tone portamento in semitones
+  uint8_t retrigCount;      // ticks counted towards the next retrigger
+  uint8_t tremorPhaseOn;    // tremor: in its on phase
+  uint8_t tremorLeft;       // ticks left in the phase
+  uint8_t tremorSilent;     // tremor's silence, heard until the volume is set
+  uint8_t panningSustainHeld;  // the panning envelope reached its sustain before a key off
+  uint8_t volumeSetAtOnce;  // this tick set the volume: no glide to it
 };
 
 // Bits of XmChannel::updateFlags.
