@@ -182,8 +182,9 @@ XM_SOAK = [
 XM_PLAY = [
     (["--help"], [], 0, None, [], dict(out=r"^usage: xm-play")),
     (["--version"], [], 0, None, [], dict(out=r"^xm-play \d")),
-    ([], [], 2, "usage: xm-play IN.xm...", [], {}),
+    ([], [], 2, "usage: xm-play [--rules player|tracker] IN.xm...", [], {}),
     (["--loop", "s.xm"], ["s.xm"], 2, "xm-play: --loop: unknown option", ["s.xm"], {}),
+    (["--rules", "fast", "s.xm"], ["s.xm"], 2, "xm-play: --rules: 'fast' is not player or tracker", ["s.xm"], {}),
     (["missing.xm"], [], 1, "xm-play: missing.xm: cannot open: No such file or directory", [], {}),
     (["s.xm"], ["s.xm"], 130, None, ["s.xm"], dict(signal=signal.SIGINT)),
     (["s.xm"], ["s.xm"], 143, None, ["s.xm"], dict(signal=signal.SIGTERM)),

@@ -1,7 +1,7 @@
 // xm-play: plays XM modules one after the other through the intro's own
 // wave device, each once through to its end.
 //
-//   xm-play IN.xm...
+//   xm-play [--rules player|tracker] IN.xm...
 //
 // On a terminal one status line redraws in place: title, order and row,
 // elapsed and total time, and a level meter per group of channels. Keys:
@@ -22,8 +22,11 @@
 namespace {
 
 const char usageText[] =
-    "usage: xm-play IN.xm...\n"
+    "usage: xm-play [--rules player|tracker] IN.xm...\n"
     "  plays the modules one after the other, each once through\n"
+    "  --rules R  player (default): this player's own rules, as the intro plays;\n"
+    "             tracker: the rules of the tracker that defined the format, as\n"
+    "             the songs' composers heard them\n"
     "  keys: space pause, left/right skip orders, n next file, q or Escape quit\n"
     "  Ctrl-C ends it with status 130, SIGTERM with 143\n"
     "  --help, --version\n";
@@ -126,10 +129,20 @@ Outcome play(const std::string& path, vxm_song* song, Status& status, bool showS
 int main(int argc, char** argv) {
   if (const int status = cli::start("xm-play", argc, argv, usageText); status >= 0) return status;
   std::vector<std::string> files;
+  vxm_rules rules = VXM_RULES_PLAYER;
   cli::Args args(argc, argv);
+  std::string value;
   while (args.next()) {
-    if (args.is_option()) return cli::usage_error(args.word(), "unknown option");
-    files.push_back(args.word());
+    const std::string& a = args.word();
+    if (!args.is_option()) {
+      files.push_back(a);
+    } else if (a == "--rules") {
+      if (!args.value(&value)) return 2;
+      if (value != "player" && value != "tracker") return cli::usage_error(a, "'" + value + "' is not player or tracker");
+      rules = value == "tracker" ? VXM_RULES_TRACKER : VXM_RULES_PLAYER;
+    } else {
+      return cli::usage_error(a, "unknown option");
+    }
   }
   const bool showStatus = terminal_has_status();
   int result = 0;
@@ -145,6 +158,7 @@ int main(int argc, char** argv) {
       result = 1;
       continue;
     }
+    vxm_set_rules(song, rules);
     const vxm_length length = vxm_measure(song, 1, -1);
     std::printf("%s: %s\n", file.c_str(), module_summary(song, length).c_str());
     std::fflush(stdout);
