@@ -169,9 +169,10 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
     if (!(v.rampFramesLeft != 0 && v.leftLevel == v.lastLeftTarget && v.rightLevel == v.lastRightTarget)) {
       v.lastLeftTarget = v.leftLevel;
       v.lastRightTarget = v.rightLevel;
-      // A voice may ask for a ramp of its own length (a glide over a tick).
-      const int32_t rampFrames = v.rampLength > 0 ? v.rampLength : rate.rampFrames;
-      const float rampScale = v.rampLength > 0 ? 1.0f / static_cast<float>(v.rampLength) : rate.rampScale;
+      // A voice may ask to glide over frames of its own choosing.
+      v.gliding = v.glideFrames > 0;
+      const int32_t rampFrames = v.gliding ? v.glideFrames : rate.rampFrames;
+      const float rampScale = v.gliding ? 1.0f / static_cast<float>(v.glideFrames) : rate.rampScale;
       v.rampLeftDelta = v.leftLevel == (v.rampLeft >> 8)
                             ? 0.0f
                             : static_cast<float>(v.leftLevel - (v.rampLeft >> 8)) / 255.0f * rampScale;
@@ -185,11 +186,37 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
       pass = v.rampFramesLeft;
       boundary = false;
     }
+    // A glide moves in steps of constant level as long as the mixer's own
+    // ramp: the plain loops, which run several frames at once, rather than
+    // a gain added frame by frame.
+    const bool gliding = ramping && v.gliding;
+    if (gliding && pass > rate.rampFrames) {
+      pass = rate.rampFrames;
+      boundary = false;
+    }
 
     const uint64_t delta = v.direction != 2 ? step : ~step + 1;
     const MixRun run{buffer + 2 * static_cast<int64_t>(done), data, int64_t{v.sample->length} + 8,
                      static_cast<uint64_t>(pos), delta, pass};
-    if (ramping) {
+    if (gliding) {
+      const float left = static_cast<float>(v.rampLeft) / 256.0f, right = static_cast<float>(v.rampRight) / 256.0f;
+      if (kernels.skipSilent && left == 0.0f && right == 0.0f) {
+        pos = static_cast<int64_t>(static_cast<uint64_t>(pos) + static_cast<uint64_t>(pass) * delta);
+      } else {
+        pos = static_cast<int64_t>(kernels.plain(run, left, right));
+      }
+      const float frames = static_cast<float>(pass);
+      const float gainLeft = static_cast<float>(v.rampLeft) / 256.0f / 255.0f + v.rampLeftDelta * frames;
+      const float gainRight = static_cast<float>(v.rampRight) / 256.0f / 255.0f + v.rampRightDelta * frames;
+      v.rampLeft = static_cast<int32_t>(std::lrintf(gainLeft * 255.0f * 256.0f));
+      v.rampRight = static_cast<int32_t>(std::lrintf(gainRight * 255.0f * 256.0f));
+      v.rampFramesLeft -= pass;
+      if (v.rampFramesLeft == 0) {
+        v.rampLeftDelta = v.rampRightDelta = 0.0f;
+        v.rampLeft = v.leftLevel * 256;
+        v.rampRight = v.rightLevel * 256;
+      }
+    } else if (ramping) {
       float gainLeft = static_cast<float>(v.rampLeft) / 256.0f / 255.0f;
       float gainRight = static_cast<float>(v.rampRight) / 256.0f / 255.0f;
       pos = static_cast<int64_t>(kernels.ramp(run, &gainLeft, &gainRight, v.rampLeftDelta, v.rampRightDelta));

@@ -193,7 +193,11 @@ struct MixVoice {
   int32_t rampLeft, rampRight;  // current levels x 256
   float rampLeftDelta, rampRightDelta;
   int32_t rampFramesLeft;
-  int32_t rampLength;  // frames of the next ramp; 0 for the mixer's own
+  // A glide: when the voice's levels next change, it moves to them over
+  // this many frames, in steps of constant level, rather than by the
+  // mixer's short ramp (0).
+  int32_t glideFrames;
+  uint8_t gliding;  // the running ramp is such a glide
 };
 
 // Stamp of one output block: the song position it was mixed at (6 bytes).

@@ -20,7 +20,7 @@ MixVoice* start_note(XmPlayer& player, XmChannel& ch, const XmSample* sample) {
     v->volume = 0;
     v->leftLevel = 0;
     v->rightLevel = 0;
-    v->rampLength = 0;
+    v->glideFrames = 0;
     v = partner;
     ch.voice = v;
   }
@@ -74,7 +74,7 @@ void xm_update_voice(XmPlayer& player, XmChannel& ch, const XmSample* sample) {
   MixVoice* v = ch.voice;
   if (int64_t{ch.period} + ch.periodDelta == 0) ch.updateFlags &= static_cast<uint8_t>(~XM_UPDATE_FREQUENCY);
   if (ch.updateFlags & XM_UPDATE_TRIGGER) v = start_note(player, ch, sample);
-  v->rampLength = player.rules->glide(player, ch);
+  v->glideFrames = player.rules->glide(player, ch);
   if (ch.updateFlags & XM_UPDATE_VOLUME) set_volume(*player.rules, v, ch, player.globalVolume);
   if (ch.updateFlags & XM_UPDATE_PANNING) set_panning(*player.rules, v, ch);
   if (ch.updateFlags & XM_UPDATE_FREQUENCY) {
