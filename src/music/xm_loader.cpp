@@ -246,64 +246,57 @@ bool load_sample_header(XmSample* sample, const Reader& r, size_t at) {
   return true;
 }
 
-// Values of one side of a sample: `frames` 8- or 16-bit values from
-// `bytes` (of which `available` are there; the rest stay 0), already decoded
-// when `deltas` is false.
-void read_side(const uint8_t* bytes, uint64_t available, int bits, bool deltas, int16_t* out, uint32_t frames) {
-  const uint32_t step = bits == 16 ? 2 : 1;
-  const uint64_t present = available / step < frames ? available / step : frames;
-  for (uint32_t j = 0; j < present; ++j) {
-    out[j] = bits == 16 ? static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * j] | bytes[2 * j + 1] << 8))
-                        : static_cast<int16_t>(static_cast<int8_t>(bytes[j]) * 256);
-  }
-  if (!deltas) return;
-  // Delta decoding in 16-bit wrap-around; for 8-bit data this equals
-  // decoding in 8 bits and widening afterwards.
-  uint16_t sum = 0;
-  for (uint32_t j = 0; j < present; ++j) {
-    sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(out[j]));
-    out[j] = static_cast<int16_t>(sum);
-  }
-}
-
 bool load_sample_data(XmSong* song, Reader& r, XmSample* sample, int instrument, int index) {
   const uint32_t frames = sample->length;
-  const uint64_t sideBytes = uint64_t{sample->bits} * frames / 8;
-  const uint64_t byteCount = sample->stereo ? 2 * sideBytes : sideBytes;
-  int16_t* data = xm_sample_data_alloc(frames);
+  // A stereo sample's two sides are read one after the other into one
+  // buffer, then the first half becomes their mean.
+  const uint32_t values = sample->stereo ? 2 * frames : frames;
+  const uint64_t byteCount = uint64_t{sample->bits} * values / 8;
+  int16_t* data = xm_sample_data_alloc(values);
   if (!data) return out_of_memory(r.error);
   sample->data = data;
 
-  // Stereo: the left side goes to `data`, the right to `right`, and the
-  // sample plays their mean.
-  int16_t* right = nullptr;
-  if (sample->stereo) {
-    right = static_cast<int16_t*>(std::calloc(frames, sizeof(int16_t)));
-    if (!right) return out_of_memory(r.error);
-  }
   if (song->sampleLoader) {
-    auto* buffer = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(byteCount) + 16, 1));
-    if (!buffer) {
-      std::free(right);
-      return out_of_memory(r.error);
+    if (sample->bits == 16) {
+      song->sampleLoader(data, static_cast<uint32_t>(byteCount), 16, instrument, index);
+    } else {
+      auto* buffer = static_cast<int8_t*>(std::calloc(size_t{values} * 2 + 16, 1));
+      if (!buffer) return out_of_memory(r.error);
+      song->sampleLoader(buffer, static_cast<uint32_t>(byteCount), 8, instrument, index);
+      for (uint32_t j = 0; j < values; ++j) data[j] = static_cast<int16_t>(buffer[j] * 256);
+      std::free(buffer);
     }
-    song->sampleLoader(buffer, static_cast<uint32_t>(byteCount), sample->bits, instrument, index);
-    read_side(buffer, sideBytes, sample->bits, false, data, frames);
-    if (right) read_side(buffer + sideBytes, sideBytes, sample->bits, false, right, frames);
-    std::free(buffer);
     r.seek(r.pos + byteCount);
   } else {
     // Real files are sometimes cut short inside the last sample: keep what
     // is there and leave the rest silent.
     const uint64_t available = r.has(byteCount) ? byteCount : r.size - r.pos;
     const uint8_t* bytes = r.data + r.pos;
-    read_side(bytes, available < sideBytes ? available : sideBytes, sample->bits, true, data, frames);
-    if (right) read_side(bytes + sideBytes, available > sideBytes ? available - sideBytes : 0, sample->bits, true, right, frames);
+    uint32_t framesRead;
+    if (sample->bits == 16) {
+      framesRead = static_cast<uint32_t>(available / 2);
+      for (uint32_t j = 0; j < framesRead; ++j) {
+        data[j] = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * j] | bytes[2 * j + 1] << 8));
+      }
+    } else {
+      framesRead = static_cast<uint32_t>(available);
+      for (uint32_t j = 0; j < framesRead; ++j) {
+        data[j] = static_cast<int16_t>(static_cast<int8_t>(bytes[j]) * 256);
+      }
+    }
     r.pos += static_cast<size_t>(available);
+    // Delta decoding in 16-bit wrap-around; for 8-bit data this equals
+    // decoding in 8 bits and widening afterwards. Each side starts from 0.
+    uint16_t sum = 0;
+    for (uint32_t j = 0; j < framesRead; ++j) {
+      if (j == frames) sum = 0;
+      sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(data[j]));
+      data[j] = static_cast<int16_t>(sum);
+    }
   }
-  if (right) {
-    for (uint32_t j = 0; j < frames; ++j) data[j] = static_cast<int16_t>((int32_t{data[j]} + right[j]) >> 1);
-    std::free(right);
+  if (sample->stereo) {
+    for (uint32_t j = 0; j < frames; ++j) data[j] = static_cast<int16_t>((data[j] + data[frames + j]) >> 1);
+    std::memset(data + frames, 0, sizeof(int16_t) * frames);
     sample->stereo = 0;
   }
   sample->bits = 16;

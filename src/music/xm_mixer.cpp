@@ -198,28 +198,19 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
     const uint64_t delta = v.direction != 2 ? step : ~step + 1;
     const MixRun run{buffer + 2 * static_cast<int64_t>(done), data, int64_t{v.sample->length} + 8,
                      static_cast<uint64_t>(pos), delta, pass};
-    if (gliding) {
-      const float left = static_cast<float>(v.rampLeft) / 256.0f, right = static_cast<float>(v.rampRight) / 256.0f;
-      if (kernels.skipSilent && left == 0.0f && right == 0.0f) {
-        pos = static_cast<int64_t>(static_cast<uint64_t>(pos) + static_cast<uint64_t>(pass) * delta);
-      } else {
-        pos = static_cast<int64_t>(kernels.plain(run, left, right));
-      }
-      const float frames = static_cast<float>(pass);
-      const float gainLeft = static_cast<float>(v.rampLeft) / 256.0f / 255.0f + v.rampLeftDelta * frames;
-      const float gainRight = static_cast<float>(v.rampRight) / 256.0f / 255.0f + v.rampRightDelta * frames;
-      v.rampLeft = static_cast<int32_t>(std::lrintf(gainLeft * 255.0f * 256.0f));
-      v.rampRight = static_cast<int32_t>(std::lrintf(gainRight * 255.0f * 256.0f));
-      v.rampFramesLeft -= pass;
-      if (v.rampFramesLeft == 0) {
-        v.rampLeftDelta = v.rampRightDelta = 0.0f;
-        v.rampLeft = v.leftLevel * 256;
-        v.rampRight = v.rightLevel * 256;
-      }
-    } else if (ramping) {
+    if (ramping) {
       float gainLeft = static_cast<float>(v.rampLeft) / 256.0f / 255.0f;
       float gainRight = static_cast<float>(v.rampRight) / 256.0f / 255.0f;
-      pos = static_cast<int64_t>(kernels.ramp(run, &gainLeft, &gainRight, v.rampLeftDelta, v.rampRightDelta));
+      if (!gliding) {
+        pos = static_cast<int64_t>(kernels.ramp(run, &gainLeft, &gainRight, v.rampLeftDelta, v.rampRightDelta));
+      } else {
+        const float left = static_cast<float>(v.rampLeft) / 256.0f, right = static_cast<float>(v.rampRight) / 256.0f;
+        pos = kernels.skipSilent && left == 0.0f && right == 0.0f
+                  ? static_cast<int64_t>(static_cast<uint64_t>(pos) + static_cast<uint64_t>(pass) * delta)
+                  : static_cast<int64_t>(kernels.plain(run, left, right));
+        gainLeft += v.rampLeftDelta * static_cast<float>(pass);
+        gainRight += v.rampRightDelta * static_cast<float>(pass);
+      }
       v.rampLeft = static_cast<int32_t>(std::lrintf(gainLeft * 255.0f * 256.0f));
       v.rampRight = static_cast<int32_t>(std::lrintf(gainRight * 255.0f * 256.0f));
       v.rampFramesLeft -= pass;
