@@ -5,7 +5,8 @@
 // - the question and the failure message as SDL message boxes, which
 //   SIGINT and SIGTERM end at once; without a display (SDL fell back to a
 //   driver that shows nothing) one line on standard error and a failed start;
-// - executable_folder from SDL's base path;
+// - executable_folder from SDL's base path; the log file through POSIX
+//   calls that neither follow a link nor wait on a pipe (../posix_log_file.cpp);
 // - the window with an OpenGL context, full screen as a desktop-sized
 //   window (the display mode is never changed), Escape and close as the quit
 //   event, the screen saver held off;
