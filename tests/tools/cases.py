@@ -21,6 +21,7 @@ Paths, prepared and expected:
   name->target  a symbolic link
 A prepared "name" that does not end in .xm is a file holding "old".
 """
+import fcntl
 import os
 import pty
 import re
@@ -29,6 +30,7 @@ import select
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import termios
@@ -41,7 +43,10 @@ SIX_HOURS = "21600"
 #         tty      standard output is a terminal
 #         stop=RE  end the program once a line of standard error matches
 #         signal=S send S once the status line shows; the terminal must be
-#                  restored afterwards
+#                  restored afterwards, whatever S does
+#         columns=N the terminal is N columns wide (resize=N: narrowed to N,
+#                  with SIGWINCH, once the status line shows); every redraw
+#                  must stay within N - 1 columns, on one line
 #         keys=K   type K once the status line shows, wait for the status
 #                  line to match screen=RE, then type q
 #         out=RE   standard output must match
@@ -109,6 +114,10 @@ XM_PLAY = [
     (["missing.xm"], [], 1, "xm-play: missing.xm: cannot open: No such file or directory", [], {}),
     (["s.xm"], ["s.xm"], 130, None, ["s.xm"], dict(signal=signal.SIGINT)),
     (["s.xm"], ["s.xm"], 143, None, ["s.xm"], dict(signal=signal.SIGTERM)),
+    (["s.xm"], ["s.xm"], -signal.SIGQUIT, None, ["s.xm"], dict(signal=signal.SIGQUIT)),
+    (["s.xm"], ["s.xm"], -signal.SIGHUP, None, ["s.xm"], dict(signal=signal.SIGHUP)),
+    (["s.xm"], ["s.xm"], 0, None, ["s.xm"], dict(columns=30)),
+    (["s.xm"], ["s.xm"], 0, None, ["s.xm"], dict(resize=30)),
     # Right skips four orders; the clock then shows the song's position,
     # about half a minute into 2.xm, not the seconds played.
     (["s.xm"], ["s.xm"], 0, None, ["s.xm"], dict(keys="\x1b[C", screen=r" 4/10 \d\d  0:[2-4]\d / ")),
@@ -223,7 +232,7 @@ def run_case(program, command, args, extras, folder, env):
         if limit is not None:
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
-    if "signal" in extras or "keys" in extras:
+    if "signal" in extras or "keys" in extras or "columns" in extras or "resize" in extras:
         return run_on_terminal(command + args, extras, folder, env)
     stdout = subprocess.PIPE
     master = slave = None
@@ -279,8 +288,17 @@ def run_on_terminal(command, extras, folder, env):
     """Plays on a pseudo-terminal; once the status line runs, sends a signal or
     types keys, and checks that the terminal's line mode and echo came back."""
     master, slave = pty.openpty()
+    width = extras.get("columns") or extras.get("resize")
+
+    def set_width(columns):
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+
+    if "columns" in extras:
+        set_width(width)
+    # No core file from SIGQUIT in the case's folder.
     p = subprocess.Popen(command, cwd=folder, env=env, stdin=slave, stdout=slave, stderr=subprocess.PIPE,
-                         start_new_session=True, text=True)
+                         start_new_session=True, text=True,
+                         preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
     screen = b""
 
     def read_until(done, seconds):
@@ -299,6 +317,17 @@ def run_on_terminal(command, extras, folder, env):
         if not read_until(lambda: re.search(extras["screen"], status()), 10):
             problems.append(f"the status line shows {status()!r}, expected {extras['screen']!r}")
         os.write(master, b"q")
+    elif width:
+        mark = screen.find(b"\n") + 1  # the module's summary line is a line of its own
+        if "resize" in extras:
+            # Not the session's controlling terminal: the resize is told as a
+            # terminal would tell it.
+            set_width(width)
+            p.send_signal(signal.SIGWINCH)
+            read_until(lambda: False, 0.3)
+            mark = len(screen)
+        read_until(lambda: False, 1)
+        os.write(master, b"q")
     else:
         p.send_signal(extras["signal"])
     try:
@@ -310,6 +339,14 @@ def run_on_terminal(command, extras, folder, env):
     mode = termios.tcgetattr(slave)[3]
     if not (mode & termios.ICANON and mode & termios.ECHO):
         problems.append("the terminal was left without line mode and echo")
+    if width:
+        read_until(lambda: False, 0.2)
+        drawn = screen[mark:].rstrip(b"\r\n")
+        if b"\n" in drawn:
+            problems.append(f"the status line scrolled a new line on a {width}-column terminal")
+        wide = [s for s in drawn.split(b"\r") if len(s) > width - 1]
+        if wide:
+            problems.append(f"a status line of {len(wide[0])} columns on a {width}-column terminal: {wide[0]!r}")
     err = p.stderr.read()
     os.close(slave)
     os.close(master)
@@ -347,6 +384,8 @@ def main():
             label += f" ({extras['signal'].name})"
         if "keys" in extras:
             label += " (skip)"
+        if "columns" in extras or "resize" in extras:
+            label += f" ({'narrowed to ' if 'resize' in extras else ''}{extras.get('columns') or extras['resize']} columns)"
         if extras.get("video") and subprocess.run(command + ["--video", "x.avi"], capture_output=True).returncode != 2:
             print(f"skip {label}: no video output in this build")
             continue

@@ -158,6 +158,16 @@ std::string clock(int64_t ms) {
 
 size_t lastStatusWidth = 0;
 
+// The status line within `columns`: it stays off the last column, where a
+// terminal wraps it and every redraw would scroll a new line. The title gives
+// way first, then the end of the facts (the meter before the clock).
+std::string fit_status(const std::string& title, const std::string& facts, int columns) {
+  const size_t room = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
+  if (title.size() + 2 + facts.size() <= room) return title + "  " + facts;
+  if (facts.size() + 3 <= room) return title.substr(0, room - facts.size() - 3) + "~  " + facts;
+  return facts.substr(0, room);
+}
+
 void show_status(const std::string& title, XmSong* song, const XmSongLength& length, bool paused) {
   const int32_t heard = xm_get_time(song);
   const int groups = std::min<int>(song->channelCount, meterGroups);
@@ -168,11 +178,14 @@ void show_status(const std::string& title, XmSong* song, const XmSongLength& len
   for (int g = 0; g < groups; ++g) meter.push_back(shades[((levels >> (4 * g)) & 15) * 9 / 15]);
   char position[48];
   std::snprintf(position, sizeof position, "%3d/%d %02d", xm_get_order(song), song->songLength, xm_get_row(song));
-  std::string line = title.empty() ? "(untitled)" : title;
-  line += "  " + std::string(position) + "  " + clock(std::max(heard + offsetMs, 0)) + " / " + clock(length.frames * 1000 / mixRate) +
-          "  [" + meter + "]" + (paused ? "  paused" : "");
+  const std::string facts = std::string(position) + "  " + clock(std::max(heard + offsetMs, 0)) + " / " +
+                            clock(length.frames * 1000 / mixRate) + "  [" + meter + "]" + (paused ? "  paused" : "");
+  const int columns = terminal_columns();
+  std::string line = fit_status(title.empty() ? "(untitled)" : title, facts, columns);
   const size_t width = line.size();
-  if (line.size() < lastStatusWidth) line.append(lastStatusWidth - line.size(), ' ');
+  // Blanks over the rest of a longer line drawn before, never past the edge.
+  const size_t clear = std::min(lastStatusWidth, static_cast<size_t>(std::max(columns - 1, 0)));
+  if (line.size() < clear) line.append(clear - line.size(), ' ');
   lastStatusWidth = width;
   std::printf("\r%s", line.c_str());
   std::fflush(stdout);
