@@ -7,8 +7,8 @@ program's own ("PROGRAM: ..." or "usage: ...", not a module's summary) and
 exactly the paths present in the folder afterwards.
 
 Usage: cases.py PROGRAM EXECUTABLE MODULE SCRATCH [wine]
-  PROGRAM  xm-render, xm-compose, xm-soak, xm-play, vantor-capture or
-           serve-web.sh
+  PROGRAM  xm-render, xm-compose, xm-soak, xm-play, vantor-capture,
+           serve-web.sh or startup.py (the web page's start-up benchmark)
   MODULE   an XM module to play (2.xm)
   wine     run EXECUTABLE (a Windows build) under Wine, only the cases marked
            for it
@@ -22,8 +22,10 @@ Paths, prepared and expected:
 A prepared "name" that does not end in .xm is a file holding "old".
 """
 import fcntl
+import http.client
 import os
 import pty
+import pwd
 import re
 import resource
 import select
@@ -34,6 +36,7 @@ import struct
 import subprocess
 import sys
 import termios
+import threading
 import time
 
 SIX_HOURS = "21600"
@@ -51,6 +54,14 @@ SIX_HOURS = "21600"
 #                  line to match screen=RE, then type q
 #         out=RE   standard output must match
 #         wine     also a case for the Windows build
+#         user=U   run as user U when the tests run as root
+#         tmpdir   TMPDIR is the case's tmp/
+#         needs=P  skipped without program P
+#         serve    the server's case (serve-web.sh FREE, needs the web page
+#                  built): started while the test holds the build lock, it
+#                  must wait for it; then it serves the package's files and
+#                  nothing else, answers bad paths with 400, and SIGTERM ends
+#                  it and removes its copy (TMPDIR is the case's tmp/)
 XM_RENDER = [
     (["--help"], [], 0, None, [], dict(out=r"^usage: xm-render .*" + SIX_HOURS, wine=True)),
     (["--version"], [], 0, None, [], dict(out=r"^xm-render \d", wine=True)),
@@ -145,14 +156,44 @@ VANTOR_CAPTURE = [
 ]
 
 # The port is checked before anything is built; "BUSY" is a port another
-# program listens on.
+# program listens on, "FREE" one nobody does, "UNPRIVILEGED" the lowest port
+# any user may take.
 SERVE_WEB = [
     (["x"], [], 2, "serve-web.sh: port 'x': not a port number (1 to 65535)", [], {}),
     (["70000"], [], 2, "serve-web.sh: port '70000': not a port number (1 to 65535)", [], {}),
+    ([""], [], 2, "serve-web.sh: port '': not a port number (1 to 65535)", [], {}),
+    (["\u0668\u0660\u0660\u0660"], [], 2, "serve-web.sh: port '\u0668\u0660\u0660\u0660': not a port number (1 to 65535)",
+     [], {}),
     (["BUSY"], [], 1, "serve-web.sh: port BUSY: in use by another program", [], {}),
+    (["80"], [], 1, "serve-web.sh: port 80: only the administrator may serve on ports below UNPRIVILEGED;"
+     " choose one from UNPRIVILEGED to 65535", [], dict(user="nobody")),
+    (["FREE"], ["tmp/"], 143, None, ["tmp/"], dict(serve=True)),
 ]
 
-PROGRAMS = {"serve-web.sh": SERVE_WEB, "xm-render": XM_RENDER, "xm-compose": XM_COMPOSE, "xm-soak": XM_SOAK, "xm-play": XM_PLAY,
+# What the server must answer: (path, status, content type or None).
+SERVED = [
+    ("/", 200, "text/html"), ("/vantor.wasm", 200, "application/wasm"), ("/2.xm", 200, None),
+    ("/CMakeCache.txt", 404, None), ("/compile_commands.json", 404, None), ("/CMakeFiles/", 404, None),
+    ("/%00", 400, None), ("/index.html%00.txt", 400, None), ("/..%2fCMakeCache.txt", 400, None),
+]
+
+# A page that answers the question at once and marks its first frame, for a
+# run of the benchmark without the intro.
+QUICK_PAGE = ("web/index.html=<!doctype html><title>quick</title><body data-state=question><div id=question>"
+              "<div class=caption>Vantor Filigree by Kestrel</div><div class=text>fullscreen?</div>"
+              "<button data-answer=no onclick=\"performance.mark('vantor-answered');"
+              "performance.mark('vantor-first-frame');document.body.dataset.state='running'\">No</button></div>")
+
+# Every run, whatever ends it, leaves nothing in the temporary folder.
+WEB_STARTUP = [
+    (["--runs", "0"], [], 2, "startup.py: --runs: 0 is below the limit of 1", [], {}),
+    (["--engines", "bogus"], [], 2, "startup.py: --engines: 'bogus' is not an engine (chromium, firefox, webkit)",
+     [], {}),
+    (["--runs", "1", "--engines", "chromium", "web"], ["tmp/", "web/", "web/vantor.wasm=", QUICK_PAGE], 0, None,
+     ["tmp/", "web/", "web/vantor.wasm=", "web/index.html"], dict(tmpdir=True, needs="chromium", out=r"chromium +1 ")),
+]
+
+PROGRAMS = {"startup.py": WEB_STARTUP, "serve-web.sh": SERVE_WEB, "xm-render": XM_RENDER, "xm-compose": XM_COMPOSE, "xm-soak": XM_SOAK, "xm-play": XM_PLAY,
             "vantor-capture": VANTOR_CAPTURE}
 
 
@@ -231,14 +272,23 @@ def run_case(program, command, args, extras, folder, env):
     def limits():
         if limit is not None:
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        if extras.get("user") and os.getuid() == 0:
+            user = pwd.getpwnam(extras["user"])
+            os.setgroups([])
+            os.setgid(user.pw_gid)
+            os.setuid(user.pw_uid)
 
     if "signal" in extras or "keys" in extras or "columns" in extras or "resize" in extras:
         return run_on_terminal(command + args, extras, folder, env)
+    if extras.get("serve"):
+        return run_server(command, args, folder, env)
     stdout = subprocess.PIPE
     master = slave = None
     if extras.get("tty"):
         master, slave = pty.openpty()
         stdout = slave
+    if extras.get("tmpdir"):
+        env = dict(env, TMPDIR=os.path.join(folder, "tmp"))
     p = subprocess.Popen(command + args, cwd=folder, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
                          stderr=subprocess.PIPE, preexec_fn=limits, text=True)
     if slave is not None:
@@ -353,6 +403,70 @@ def run_on_terminal(command, extras, folder, env):
     return p.returncode, screen.decode(errors="replace"), err, problems
 
 
+def run_server(command, args, folder, env):
+    """Starts serve-web.sh while holding its build lock, then asks it for the
+    paths in SERVED and stops it with SIGTERM."""
+    problems = []
+    lock = open(os.path.join(os.path.dirname(os.path.dirname(command[0])), "build", "serve-web.lock"), "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    p = subprocess.Popen(command + args, cwd=folder, env=dict(env, TMPDIR=os.path.join(folder, "tmp")),
+                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    said = {"out": "", "err": ""}
+
+    def collect(stream, key):
+        for line in stream:
+            said[key] += line
+
+    # Daemons: a server left behind would hold the pipes open.
+    readers = [threading.Thread(target=collect, args=(p.stdout, "out"), daemon=True),
+               threading.Thread(target=collect, args=(p.stderr, "err"), daemon=True)]
+    for r in readers:
+        r.start()
+
+    def wait_for(key, text, seconds):
+        until = time.time() + seconds
+        while time.time() < until and text not in said[key] and p.poll() is None:
+            time.sleep(0.1)
+        return text in said[key]
+
+    if not wait_for("err", "waiting for it", 10):
+        problems.append("did not wait for the build lock another copy holds")
+    lock.close()
+    if wait_for("out", "Serving", 300):
+        port = int(re.search(r"127\.0\.0\.1:(\d+)/", said["out"]).group(1))
+        for path, status, kind in SERVED:
+            connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+            try:
+                connection.request("GET", path)
+                reply = connection.getresponse()
+                reply.read()
+                if reply.status != status or (kind and not reply.getheader("Content-Type", "").startswith(kind)):
+                    problems.append(f"GET {path}: {reply.status} {reply.getheader('Content-Type')},"
+                                    f" expected {status} {kind or ''}".rstrip())
+            except (OSError, http.client.HTTPException) as e:
+                problems.append(f"GET {path}: no reply ({e!r})")
+            finally:
+                connection.close()
+        p.send_signal(signal.SIGTERM)
+        try:
+            p.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            problems.append("still running 10 s after SIGTERM")
+        with socket.socket() as probe:
+            if probe.connect_ex(("127.0.0.1", port)) == 0:
+                problems.append(f"something still serves on port {port} after SIGTERM")
+    else:
+        problems.append("never said that it serves")
+    if p.poll() is None:
+        p.kill()
+    p.wait()
+    for r in readers:
+        r.join(timeout=5)
+        if r.is_alive():
+            problems.append("something it started still holds its output open")
+    return p.returncode, said["out"], said["err"], problems
+
+
 def main():
     if len(sys.argv) < 5:
         sys.exit(__doc__)
@@ -379,7 +493,7 @@ def main():
     failures = 0
     cases = [c for c in PROGRAMS[program] if not wine or c[5].get("wine")]
     for number, (args, prepared, status, first, afterwards, extras) in enumerate(cases):
-        label = f"{program} {' '.join(args)}".strip()
+        label = f"{program} {' '.join(a or repr(a) for a in args)}".strip()
         if "signal" in extras:
             label += f" ({extras['signal'].name})"
         if "keys" in extras:
@@ -388,6 +502,20 @@ def main():
             label += f" ({'narrowed to ' if 'resize' in extras else ''}{extras.get('columns') or extras['resize']} columns)"
         if extras.get("video") and subprocess.run(command + ["--video", "x.avi"], capture_output=True).returncode != 2:
             print(f"skip {label}: no video output in this build")
+            continue
+        if extras.get("needs") and not shutil.which(extras["needs"]):
+            print(f"skip {label}: {extras['needs']} is not installed")
+            continue
+        if extras.get("serve") and not os.path.exists(
+                os.path.join(os.path.dirname(os.path.dirname(command[0])), "build", "web", "vantor.wasm")):
+            print(f"skip {label}: the web page has not been built")
+            continue
+        unprivileged = 1024
+        if os.path.exists("/proc/sys/net/ipv4/ip_unprivileged_port_start"):
+            with open("/proc/sys/net/ipv4/ip_unprivileged_port_start") as f:
+                unprivileged = int(f.read())
+        if extras.get("user") and unprivileged <= 80:
+            print(f"skip {label}: any user may serve on port 80 here")
             continue
         folder = os.path.join(scratch, str(number))
         os.makedirs(folder)
@@ -398,8 +526,11 @@ def main():
         busy.bind(("127.0.0.1", 0))
         busy.listen()
         port = str(busy.getsockname()[1])
-        args = [a.replace("BUSY", port) for a in args]
-        first = first.replace("BUSY", port) if first else first
+        with socket.socket() as free:
+            free.bind(("127.0.0.1", 0))
+            free_port = str(free.getsockname()[1])
+        args = [a.replace("BUSY", port).replace("FREE", free_port) for a in args]
+        first = first.replace("BUSY", port).replace("UNPRIVILEGED", str(unprivileged)) if first else first
         status_got, out, err, problems = run_case(program, command, args, extras,
                                                   folder, dict(env, SDL_DISKAUDIOFILE=disk))
         busy.close()
