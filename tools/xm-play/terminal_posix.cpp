@@ -105,8 +105,11 @@ void terminal_open() {
   action.sa_flags = SA_RESETHAND;
   for (const int signal : endingSignals) {
     struct sigaction before {};
-    // One the caller has ignored (nohup) stays ignored.
-    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+    // Only those still at their default action: one the caller ignored
+    // (nohup) stays ignored, a sanitizer's fault handler stays in place.
+    if (sigaction(signal, nullptr, &before) == 0 && !(before.sa_flags & SA_SIGINFO) && before.sa_handler == SIG_DFL) {
+      sigaction(signal, &action, nullptr);
+    }
   }
   termios t = saved;
   // Keys one at a time, not echoed; Ctrl-C still interrupts.
