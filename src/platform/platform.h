@@ -32,6 +32,21 @@ void* module_instance();
 // `capacity` bytes with its terminator.
 bool executable_folder(char* folder, std::size_t capacity);
 
+// --- Log file ------------------------------------------------------------------
+
+// Opens `name` in the working folder as a fresh log: created when it is
+// missing, emptied when it is a regular file. It never follows a symbolic
+// link and never opens, or waits on, anything but a regular file (a pipe
+// would hold the start for ever, a link would overwrite what it points to).
+// An opaque handle, or null when the log cannot be had, after one line on
+// standard error that says why where the process has one (a window
+// application has none).
+void* log_open(const char* name);
+
+// Writes `text` straight to the file, each "\n" as the platform's line end
+// (CR LF on Windows). The log stays open until the process ends.
+void log_write(void* log, const char* text);
+
 // --- Window and OpenGL context ----------------------------------------------
 
 // Opens the window and its double-buffered OpenGL context and makes the

@@ -60,6 +60,16 @@ std::string clock(int64_t ms) {
   return text;
 }
 
+// The status line within `columns`: it stays off the last column, where a
+// terminal wraps it and every redraw would scroll a new line. The title gives
+// way first, then the end of the facts (the meter before the clock).
+std::string fit_status(const std::string& title, const std::string& facts, int columns) {
+  const size_t room = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
+  if (title.size() + 2 + facts.size() <= room) return title + "  " + facts;
+  if (facts.size() + 3 <= room) return title.substr(0, room - facts.size() - 3) + "~  " + facts;
+  return facts.substr(0, room);
+}
+
 struct Status {
   std::string title;
   int orders = 0, groups = 0;
@@ -72,11 +82,14 @@ struct Status {
     for (int g = 0; g < groups; ++g) meter.push_back(shades[((heard.levels >> (4 * g)) & 15) * 9 / 15]);
     char position[48];
     std::snprintf(position, sizeof position, "%3d/%d %02d", heard.order, orders, heard.row);
-    std::string line = title.empty() ? "(untitled)" : title;
-    line += "  " + std::string(position) + "  " + clock(std::clamp<int64_t>(heard.ms, 0, lengthMs)) + " / " +
-            clock(lengthMs) + "  [" + meter + "]" + (paused ? "  paused" : "");
+    const std::string facts = std::string(position) + "  " + clock(std::clamp<int64_t>(heard.ms, 0, lengthMs)) +
+                              " / " + clock(lengthMs) + "  [" + meter + "]" + (paused ? "  paused" : "");
+    const int columns = terminal_columns();
+    std::string line = fit_status(title.empty() ? "(untitled)" : title, facts, columns);
     const size_t width = line.size();
-    if (line.size() < lastWidth) line.append(lastWidth - line.size(), ' ');
+    // Blanks over the rest of a longer line drawn before, never past the edge.
+    const size_t clear = std::min(lastWidth, static_cast<size_t>(std::max(columns - 1, 0)));
+    if (line.size() < clear) line.append(clear - line.size(), ' ');
     lastWidth = width;
     std::printf("\r%s", line.c_str());
     std::fflush(stdout);

@@ -12,7 +12,8 @@
 // Implements:
 // - the question and the failure message as boxes in the page;
 // - executable_folder as the root of the in-memory file system, where the
-//   page puts the 2.xm it fetched from beside itself;
+//   page puts the 2.xm it fetched from beside itself; the log file in it
+//   as on any POSIX system (../posix_log_file.cpp);
 // - the window as a canvas with a WebGL context: 840 x 525 centred on the
 //   page, or the whole page once the browser has granted full screen (no
 //   display mode is changed); Escape, or leaving full screen, as the quit
