@@ -17,6 +17,7 @@ XmSong* currentSong = nullptr;
 MixOutput output{};
 void* device = nullptr;
 void* thread = nullptr;  // the output thread's handle while it runs
+bool deviceRenders = false;  // the device plays the song itself
 
 // The three flags: stopRequested is written by the controller, mixing and
 // threadDone by the output thread.
@@ -44,6 +45,8 @@ int32_t block_being_played() {
 
 BlockStamp heard_stamp(XmSong* song) {
   if (!song || !output.stamps) return BlockStamp{};
+  BlockStamp heard{};
+  if (deviceRenders && waveDevice->heard(device, &heard)) return heard;
   return mix_block_stamp(&output, playBlock.load(std::memory_order_acquire));
 }
 
@@ -58,10 +61,7 @@ void output_thread() {
     const int32_t p = block_being_played();
     while (output.fillBlock != p) {
       mixing.store(1, std::memory_order_release);
-      const uint32_t blockBytes = static_cast<uint32_t>(output.blockFrames) * 4;
-      const uint32_t offset = static_cast<uint32_t>(output.fillBlock) * blockBytes;
       mix_fill_block(&output);
-      if (waveDevice->written) waveDevice->written(device, offset, blockBytes);
       const int32_t next = playBlock.load(std::memory_order_relaxed) + 1;
       playBlock.store(next == output.blockCount ? 0 : next, std::memory_order_release);
       mixing.store(0, std::memory_order_release);
@@ -86,6 +86,7 @@ bool xm_stop(XmSong* song) {
     waveDevice->close(device);
     device = nullptr;
   }
+  deviceRenders = false;
   mix_output_release(&output);
   currentSong = nullptr;
   playBlock.store(0, std::memory_order_release);
@@ -107,6 +108,12 @@ bool xm_play(XmSong* song) {
   if (!device) {
     // A loaded but silent song: the queries answer 0 until the next stop.
     return false;
+  }
+  BlockStamp heard{};
+  if (waveDevice->heard && waveDevice->heard(device, &heard)) {
+    // The device plays the song itself: nothing to mix or refill here.
+    deviceRenders = true;
+    return waveDevice->start(device);
   }
   waveDevice->prepare(device, output.pcmBuffer, static_cast<uint32_t>(output.bufferFrames) * 4);
 

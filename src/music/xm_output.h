@@ -4,6 +4,10 @@
 // position it was mixed at, so the position queries answer for what is being
 // heard now rather than for what is being mixed.
 //
+// A device that plays the song itself (the browser's audio worklet) needs
+// neither buffer nor thread: the queries then answer from what it says it
+// is playing.
+//
 // One output: at most one song plays at a time. All calls except the output
 // thread's own come from one controlling thread.
 #pragma once
@@ -29,8 +33,12 @@ struct XmWaveDevice {
   void (*joinThread)(void* thread);
   void (*sleep)(uint32_t milliseconds);  // suspends the calling thread
   void (*pause)(void* device, bool paused);  // hold or go on; may be null
-  // Told of each block refilled after start, in order; may be null.
-  void (*written)(void* device, uint32_t offset, uint32_t bytes);
+  // A device that plays the song itself, from its own copy of the module
+  // (the browser's audio worklet renders it where the audio is made), says
+  // so here with what it is playing: true, with the stamp of the music
+  // being heard. xm_play then mixes nothing and starts no thread. False, or
+  // null, for a device that plays the buffer.
+  bool (*heard)(void* device, BlockStamp* stamp);
 };
 
 // Installs the device for the next xm_play (null: none, so xm_play fails to
@@ -39,7 +47,7 @@ void xm_set_wave_device(const XmWaveDevice* device);
 
 // Starts `song` from its beginning, stopping whatever played before. Mixes
 // the whole buffer on the calling thread, starts the device and the output
-// thread. False for a null song, without installed file callbacks, or when
+// thread (a device that plays the song itself is only started). False for a null song, without installed file callbacks, or when
 // the device cannot be opened (the song then stays loaded and silent).
 bool xm_play(XmSong* song);
 

@@ -217,6 +217,22 @@ TEST_F(Output, NothingPlaysWithoutFileCallbacksOrADevice) {
   EXPECT_EQ(xm_get_time(song), 0);
 }
 
+TEST_F(Output, DeviceThatPlaysTheSongItselfIsOnlyStartedAndAnswersTheQueries) {
+  fake_wave().renders = true;
+  fake_wave().heard = BlockStamp{3, 17, 12345};
+  ASSERT_TRUE(xm_play(song));
+  EXPECT_EQ(fake_wave().starts.load(), 1);
+  EXPECT_EQ(fake_wave().buffer, nullptr) << "a buffer was prepared";
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(fake_wave().positionReads.load(), 0) << "an output thread runs for a device that needs none";
+  EXPECT_EQ(xm_get_order(song), 3);
+  EXPECT_EQ(xm_get_row(song), 17);
+  EXPECT_EQ(xm_get_time(song), 12345);
+  EXPECT_TRUE(xm_stop(song));
+  EXPECT_EQ(fake_wave().closes.load(), 1);
+  EXPECT_EQ(xm_get_time(song), 0);
+}
+
 TEST(OutputQueries, AnswerZeroForNullSong) {
   EXPECT_EQ(xm_get_order(nullptr), 0);
   EXPECT_EQ(xm_get_row(nullptr), 0);
