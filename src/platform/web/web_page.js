@@ -123,6 +123,9 @@ Module.vantor = (function () {
   // counts the quanta it played and those it had no music for (none, while
   // the player works; quanta the context went through without asking count
   // too), and reports them with the song's position about every 12 ms.
+  // A context just made may skip ahead while its output starts (Chromium
+  // jumps a few hundred milliseconds between the first two quanta): the
+  // song begins once the context's clock has run evenly for a few quanta.
   function playerProcessor() {
     class VantorPlayer extends AudioWorkletProcessor {
       constructor(options) {
@@ -133,6 +136,7 @@ Module.vantor = (function () {
         this.frames = 0;
         this.startFrame = -1;
         this.nextFrame = -1;
+        this.settled = 0;
         this.stopped = false;
         this.player = null;
         this.memory = null;
@@ -160,12 +164,16 @@ Module.vantor = (function () {
       process(inputs, outputs) {
         if (this.stopped || !this.player) return false;
         var out = outputs[0], n = out[0].length, p = this.player;
-        this.quanta++;
-        if (this.startFrame < 0) this.startFrame = currentFrame;
-        if (this.nextFrame >= 0 && currentFrame > this.nextFrame) {
-          this.starved += Math.round((currentFrame - this.nextFrame) / n);
-        }
+        var expected = this.nextFrame, even = expected < 0 || currentFrame === expected;
         this.nextFrame = currentFrame + n;
+        if (this.startFrame < 0) {
+          this.settled = even ? this.settled + 1 : 0;
+          if (this.settled < 8) return true;
+          this.startFrame = currentFrame;
+        } else if (!even) {
+          this.starved += Math.max(1, Math.round((currentFrame - expected) / n));
+        }
+        this.quanta++;
         var got = p.worklet_render(n);
         if (got < n) this.starved++;
         // Views of the player's output, made again only when its memory
