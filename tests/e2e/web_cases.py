@@ -35,7 +35,6 @@ from web_engines import EngineMissing, Failure, log  # noqa: E402
 
 NAME = "Vantor Filigree by Kestrel"
 TITLE_RE = re.compile(r"^" + re.escape(NAME) + r" - [0-9]{2,}:[0-9]{2}:[0-9]{2}  \[([0-9]+) fps\]$")
-BYTES_PER_SECOND = 44100 * 4
 # A peak at or under this (about -60 dBFS) counts as silence.
 SILENT = 0.001
 # Firefox's first stream through a fresh sound server takes a few seconds.
@@ -52,7 +51,8 @@ XM_RENDER = None
 # level; this hears what goes to the speakers whatever the page's own
 # bookkeeping says, also while the page's thread is held up or the tab is
 # hidden. With window.__vantorCapture set to a number of seconds it also
-# keeps that much of the sound, as 16-bit values, in chunks of a second.
+# keeps that much of the sound from its first non-silent quantum on, as
+# 16-bit values, in chunks of a second.
 TAP = """(() => {
   if (window.__vantorTap) return;
   const tap = window.__vantorTap = {nodes: 0, contexts: [], quanta: 0, silent: 0, gaps: 0, inexact: 0,
@@ -60,17 +60,14 @@ TAP = """(() => {
   const code = `registerProcessor('vantor-tap', class extends AudioWorkletProcessor {
     constructor(options) {
       super();
-      this.quanta = 0; this.silent = 0; this.gaps = 0; this.inexact = 0; this.next = -1; this.gapLog = [];
+      this.quanta = 0; this.silent = 0; this.gaps = 0; this.inexact = 0; this.next = -1;
       this.peak = 0; this.sum = 0; this.count = 0;
       this.left = Math.round(options.processorOptions.capture * sampleRate);
       this.chunk = null;
     }
     process(inputs) {
       const input = inputs[0], n = input.length ? input[0].length : 128;
-      if (this.next >= 0 && currentFrame !== this.next) {
-        this.gaps += Math.round((currentFrame - this.next) / n);
-        if (this.gapLog.length < 8) this.gapLog.push([this.next, currentFrame]);
-      }
+      if (this.next >= 0 && currentFrame !== this.next) this.gaps += Math.round((currentFrame - this.next) / n);
       this.next = currentFrame + n;
       this.quanta++;
       let peak = 0;
@@ -84,7 +81,9 @@ TAP = """(() => {
       }
       if (peak === 0) this.silent++;
       if (peak > this.peak) this.peak = peak;
-      for (let i = 0; i < n && this.left > 0 && input.length === 2; i++) {
+      // The capture begins with the first sound.
+      const capturing = this.left > 0 && input.length === 2 && (this.chunk || this.captured || peak > 0);
+      for (let i = 0; capturing && i < n && this.left > 0; i++) {
         if (!this.chunk) {
           this.chunk = new Int16Array(2 * Math.min(sampleRate, this.left));
           this.at = 0;
@@ -99,10 +98,11 @@ TAP = """(() => {
         if (this.at === this.chunk.length) {
           this.port.postMessage({chunk: this.chunk, from: this.from});
           this.chunk = null;
+          this.captured = true;
         }
       }
       if ((this.quanta & 15) === 0) {
-        this.port.postMessage({quanta: this.quanta, silent: this.silent, gaps: this.gaps, gapLog: this.gapLog, inexact: this.inexact,
+        this.port.postMessage({quanta: this.quanta, silent: this.silent, gaps: this.gaps, inexact: this.inexact,
                                peak: this.peak, sum: this.sum, count: this.count});
         this.peak = 0; this.sum = 0; this.count = 0;
       }
@@ -128,7 +128,7 @@ TAP = """(() => {
             tap.chunks.push(m.chunk);
             return;
           }
-          tap.quanta = m.quanta; tap.silent = m.silent; tap.gaps = m.gaps; tap.gapLog = m.gapLog; tap.inexact = m.inexact;
+          tap.quanta = m.quanta; tap.silent = m.silent; tap.gaps = m.gaps; tap.inexact = m.inexact;
           tap.peak = Math.max(tap.peak, m.peak); tap.sum += m.sum; tap.count += m.count;
         };
         connect.call(source, node);
@@ -141,7 +141,7 @@ TAP = """(() => {
   // The counts so far, and the loudest sample and the mean level since the
   // last reading.
   tap.read = () => {
-    const r = {nodes: tap.nodes, quanta: tap.quanta, silent: tap.silent, gaps: tap.gaps, gapLog: tap.gapLog, frames: tap.count,
+    const r = {nodes: tap.nodes, quanta: tap.quanta, silent: tap.silent, gaps: tap.gaps, frames: tap.count,
                peak: tap.peak, rms: Math.sqrt(tap.sum / Math.max(1, tap.count)),
                contexts: tap.contexts.map(c => c.state)};
     tap.peak = 0; tap.sum = 0; tap.count = 0;
@@ -373,8 +373,9 @@ def play_through(page, phases):
         problems.append(f"the song's position stepped back {steps_back} times")
     found, summary = sound_problems(readings[0], readings[-1])
     last = readings[-1]
-    log(f"all told: {summary}; since the music began: {last['starved']} starved, {last['tap']['silent']} silent"
-        f" and {last['tap']['gaps']} skipped quanta {last['tap'].get('gapLog')}, music from context frame {last['startFrame']}")
+    log(f"all told: {summary}; since the music began at context frame {last['startFrame']}: {last['starved']}"
+        f" starved quanta (the tap, which may have begun before it, {last['tap']['silent']} silent and"
+        f" {last['tap']['gaps']} skipped)")
     check(not problems + found, "; ".join(problems + found))
     return readings
 
@@ -391,13 +392,14 @@ def compare_capture(page, urls, work, seconds):
         return
     wait_for(page, f"__vantorTap.chunks.length >= {seconds}", 60, f"{seconds} s of captured sound")
     tap = page.js("({from: __vantorTap.captureFrom, inexact: __vantorTap.inexact, chunks: __vantorTap.chunks.length})")
+    # The song's frames follow the context's from where the music began:
+    # no quantum was skipped or starved since (play_through checks that).
     first = tap["from"] - status["startFrame"]
+    check(first >= 0 and status["starved"] == 0,
+          f"the capture began at context frame {tap['from']}, the music at {status['startFrame']}"
+          f" with {status['starved']} starved quanta since")
     check(tap["inexact"] == 0, f"{tap['inexact']} captured values are no 16-bit sample")
     captured = b"".join(base64.b64decode(page.js(f"__vantorTap.chunk({i})")) for i in range(seconds))
-    if first < 0:
-        # The tap began before the music: silence until then.
-        check(not any(captured[:-first * 4]), f"{-first} frames before the music are not silent")
-        captured, first = captured[-first * 4:], 0
     frames = len(captured) // 4
     reference = os.path.join(work, "xm-render.wav")
     subprocess.run([XM_RENDER, os.path.join(urls["folder"], "2.xm"), "-o", reference,
