@@ -177,8 +177,7 @@ Module.vantor = (function () {
         var got = p.worklet_render(n);
         if (got < n) this.starved++;
         // Views of the player's output, made again only when its memory
-        // has grown or the quantum's size changed: nothing is allocated
-        // in the audio thread from quantum to quantum.
+        // has grown or the quantum's size changed, not for every quantum.
         if (this.memory !== p.memory.buffer || this.left.length !== n) {
           this.memory = p.memory.buffer;
           this.left = new Float32Array(this.memory, this.output, n);
