@@ -20,7 +20,7 @@
 // - the wave device over SDL audio (sdl_wave.cpp), threads from the standard
 //   library (../std_thread.cpp).
 // Leaves out: module_instance (null: there is no module handle), and
-// wave_written is empty, as SDL's callback reads the buffer in place.
+// wave_heard answers false, as SDL plays the buffer.
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
 

@@ -14,8 +14,8 @@
 // - the wave device over WinMM (win32_wave.cpp), threads and sleep from the
 //   kernel (win32_thread.cpp), the process entry (win32_startup.cpp) and its
 //   own operator new (win32_memory.cpp), for the lean executable.
-// Leaves out: nothing; wave_written is empty, as a device that plays the
-// buffer in place needs no copy of it.
+// Leaves out: nothing; wave_heard answers false, as the device plays the
+// buffer.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
