@@ -9,7 +9,8 @@ if(TARGET music_module)
 endif()
 
 if(EMSCRIPTEN)
-  install(FILES ${CMAKE_BINARY_DIR}/index.html ${CMAKE_BINARY_DIR}/vantor.wasm DESTINATION .)
+  install(FILES ${CMAKE_BINARY_DIR}/index.html ${CMAKE_BINARY_DIR}/vantor.wasm ${CMAKE_BINARY_DIR}/vantor-xm.wasm
+          DESTINATION .)
   set(package_system web)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)

@@ -49,7 +49,8 @@ status=0
 step "Packages: build and check their contents"
 scripts/check-packages.sh || status=1
 step "Tests: linux (unit and end-to-end)"
-ctest --preset linux -j "$jobs" || status=1
+# The long web cases (label "long", a good half hour) are run by hand.
+ctest --preset linux -LE long -j "$jobs" || status=1
 step "Tests: asan"
 ctest --preset asan -LE 'e2e|fuzz' -j "$jobs" || status=1
 step "Tests: tsan"

@@ -3,8 +3,9 @@
 // (scripts/fetch-xm-corpus.sh) and a built module keeping 32 channels busy,
 // each with the processor's fastest mixing code and with the plain scalar
 // reference, and with the fastest code through the player library's public
-// calls. Reports milliseconds per 60-second render and the realtime factor,
-// then tables of the paths side by side with their ratios.
+// calls, and with the fastest code by the tracker's rules. Reports
+// milliseconds per 60-second render and the realtime factor, then tables of
+// the paths and rule sets side by side with their ratios.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -22,6 +23,8 @@
 #include "music/xm_length.h"
 #include "music/xm_loader.h"
 #include "music/xm_mixer.h"
+#include "music/xm_rules.h"
+#include "music/xm_tracker_rules.h"
 #include "music/xm_player.h"
 #include "xm_writer.h"
 
@@ -64,7 +67,7 @@ std::vector<uint8_t> busy_module() {
   return build(m);
 }
 
-void render(benchmark::State& state, const XmSong* song, MixPath path) {
+void render(benchmark::State& state, const XmSong* song, MixPath path, const XmRules& rules = xmPlayerRules) {
   if (!mix_use_path(path)) {
     state.SkipWithError("this processor cannot run the path");
     return;
@@ -74,6 +77,7 @@ void render(benchmark::State& state, const XmSong* song, MixPath path) {
     state.SkipWithError("out of memory");
     return;
   }
+  player->rules = &rules;
   const MixOutput& out = player->output;
   const int64_t frames = int64_t{seconds} * 44100;
   for (auto _ : state) {
@@ -120,22 +124,22 @@ std::vector<uint8_t> file_bytes(const std::string& path) {
   return bytes;
 }
 
-void render_file(benchmark::State& state, const std::string& path, MixPath mixer) {
+void render_file(benchmark::State& state, const std::string& path, MixPath mixer, const XmRules& rules) {
   SongPtr song = load_path(path);
   if (!song) {
     state.SkipWithError(load_error());
     return;
   }
-  render(state, song.get(), mixer);
+  render(state, song.get(), mixer, rules);
 }
 
-void render_busy(benchmark::State& state, MixPath mixer) {
+void render_busy(benchmark::State& state, MixPath mixer, const XmRules& rules) {
   SongPtr song = load_bytes(busy_module());
   if (!song) {
     state.SkipWithError(load_error());
     return;
   }
-  render(state, song.get(), mixer);
+  render(state, song.get(), mixer, rules);
 }
 
 // Keeps each render's time per benchmark name for the closing table: the
@@ -263,9 +267,18 @@ void register_call_benchmarks(const std::vector<std::vector<uint8_t>>& modules) 
 int main(int argc, char** argv) {
   // Both paths of one module one after the other, so the table compares
   // renders made under the same load.
+  // And the fastest path by the tracker's rules right after the player's.
   auto both = [](const std::string& name, auto fn) {
-    for (auto [suffix, path] : {std::pair{"/scalar", MixPath::Scalar}, std::pair{"/fast", MixPath::Best}}) {
-      benchmark::RegisterBenchmark((name + suffix).c_str(), [fn, path](benchmark::State& s) { fn(s, path); })
+    const struct {
+      const char* suffix;
+      MixPath path;
+      const XmRules* rules;
+    } variants[] = {{"/scalar", MixPath::Scalar, &xmPlayerRules},
+                    {"/fast", MixPath::Best, &xmPlayerRules},
+                    {"/tracker", MixPath::Best, &xmTrackerRules}};
+    for (const auto& v : variants) {
+      benchmark::RegisterBenchmark((name + v.suffix).c_str(),
+                                   [fn, v](benchmark::State& s) { fn(s, v.path, *v.rules); })
           ->Unit(benchmark::kMillisecond);
     }
   };
@@ -274,7 +287,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((name + "/api").c_str(), [bytes](benchmark::State& s) { render_api(s, bytes); })
         ->Unit(benchmark::kMillisecond);
   };
-  both("render60s/built_32_channels", [](benchmark::State& s, MixPath p) { render_busy(s, p); });
+  both("render60s/built_32_channels",
+       [](benchmark::State& s, MixPath p, const XmRules& r) { render_busy(s, p, r); });
   api("render60s/built_32_channels", busy_module());
   std::vector<fs::path> files;
   std::error_code ec;
@@ -293,7 +307,7 @@ int main(int argc, char** argv) {
   for (const fs::path& f : files) {
     const std::string path = f.string();
     both("render60s/" + f.filename().string(),
-         [path](benchmark::State& s, MixPath p) { render_file(s, path, p); });
+         [path](benchmark::State& s, MixPath p, const XmRules& r) { render_file(s, path, p, r); });
     api("render60s/" + f.filename().string(), file_bytes(path));
   }
   benchmark::Initialize(&argc, argv);
@@ -302,6 +316,7 @@ int main(int argc, char** argv) {
   mix_use_path(MixPath::Best);
   print_table(reporter, "/scalar", "/fast", "scalar", mix_path_name(mix_path()));
   print_table(reporter, "/fast", "/api", "internal", "library");
+  print_table(reporter, "/tracker", "/fast", "tracker", "player");
   benchmark::Shutdown();
   return 0;
 }

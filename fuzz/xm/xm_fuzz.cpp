@@ -1,6 +1,7 @@
 // libFuzzer target: any bytes as a module, through the library's public
 // calls: loaded from memory and, when accepted, played for two seconds at a
-// rate the last byte picks, as 16-bit and as float, with a seek in between.
+// rate the last byte picks and by the rules the one before picks, as 16-bit
+// and as float, with a seek in between.
 #include <cstddef>
 #include <cstdint>
 
@@ -12,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vxm_error error;
   vxm_song* song = vxm_load_memory(data, size, rate, &error);
   if (!song) return 0;
+  vxm_set_rules(song, size > 1 && (data[size - 2] & 1) ? VXM_RULES_TRACKER : VXM_RULES_PLAYER);
   static int16_t pcm[2 * 4096];
   static float floats[2 * 4096];
   vxm_set_play_count(song, 0);

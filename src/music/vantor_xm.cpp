@@ -6,8 +6,8 @@
 // the frames of their row are handed out, between blocks and outside the
 // mixer, so a callback may do anything to its song. Every position, the
 // callbacks' frames and vxm_time_ms count from the song's start. Nothing
-// allocates after loading except vxm_set_rate and a seek to a row the song
-// never reaches from its start.
+// allocates after loading except vxm_set_rate, vxm_set_rules and a seek to a
+// row the song never reaches from its start.
 #include "music/vantor_xm.h"
 
 #include <cerrno>
@@ -23,6 +23,8 @@
 #include "music/xm_loader.h"
 #include "music/xm_mixer.h"
 #include "music/xm_player.h"
+#include "music/xm_rules.h"
+#include "music/xm_tracker_rules.h"
 
 namespace {
 
@@ -449,7 +451,8 @@ vxm_song* make_song(XmSong* loaded, const XmLoadError& failure, int rate, vxm_er
   if (made) made = xm_player_init(&s->player, loaded, rate);
   if (made) {
     s->scaled = static_cast<float*>(xm_allocate(2 * static_cast<size_t>(s->player.output.blockFrames), sizeof(float)));
-    made = s->scaled && make_names(loaded, &s->names) && xm_follow_course(loaded, 0, 0, set, &s->course);
+    made = s->scaled && make_names(loaded, &s->names) &&
+           xm_follow_course(loaded, s->player.rules, 0, 0, set, &s->course);
   }
   if (set) xm_row_set_release(set);
   xm_deallocate(set);
@@ -558,7 +561,7 @@ vxm_status seek_position(vxm_song* s, int order, int row) {
   if (!s->freshKnown || s->fresh.startOrder != order || s->fresh.startRow != startRow) {
     auto* set = static_cast<XmRowSet*>(xm_allocate(1, sizeof(XmRowSet)));
     XmCourse course;
-    const bool followed = set && xm_follow_course(s->song, order, startRow, set, &course);
+    const bool followed = set && xm_follow_course(s->song, s->player.rules, order, startRow, set, &course);
     if (set) xm_row_set_release(set);
     xm_deallocate(set);
     if (!followed) return VXM_ERROR_MEMORY;
@@ -898,6 +901,36 @@ vxm_status vxm_set_rate(vxm_song* s, int rate) {
   return VXM_OK;
 }
 
+vxm_status vxm_set_rules(vxm_song* s, vxm_rules rules) {
+  if (!s || (rules != VXM_RULES_PLAYER && rules != VXM_RULES_TRACKER)) return VXM_ERROR_ARGUMENT;
+  const XmRules* chosen = rules == VXM_RULES_TRACKER ? &xmTrackerRules : &xmPlayerRules;
+  // Where the plays end can move with the rules: the course is followed
+  // anew, before anything changes.
+  auto* set = static_cast<XmRowSet*>(xm_allocate(1, sizeof(XmRowSet)));
+  XmCourse course;
+  const bool followed = set && xm_follow_course(s->song, chosen, 0, 0, set, &course);
+  if (set) xm_row_set_release(set);
+  xm_deallocate(set);
+  if (!followed) return VXM_ERROR_MEMORY;
+  const XmCourse old = s->course;
+  const bool wasFresh = s->playingFresh;
+  s->course = course;
+  s->playingFresh = false;
+  if (!settle_end(s)) {
+    s->course = old;
+    s->playingFresh = wasFresh;
+    return VXM_ERROR_ARGUMENT;
+  }
+  s->player.rules = chosen;
+  s->freshKnown = false;
+  restart(s);
+  return VXM_OK;
+}
+
+vxm_rules vxm_get_rules(const vxm_song* s) {
+  return s && s->player.rules == &xmTrackerRules ? VXM_RULES_TRACKER : VXM_RULES_PLAYER;
+}
+
 vxm_status vxm_mute_channel(vxm_song* s, int channel, int muted) {
   if (!s || channel < 0 || channel >= s->song->channelCount || channel >= XM_CHANNELS) return VXM_ERROR_ARGUMENT;
   const uint32_t bit = uint32_t{1} << channel;
@@ -909,7 +942,9 @@ vxm_status vxm_mute_channel(vxm_song* s, int channel, int muted) {
   if (!(s->muted & bit)) return VXM_OK;
   s->muted &= ~bit;
   // Heard again at the levels the engine last set.
-  for (MixVoice* v : {&s->player.voices[channel], &s->player.voices[xm_partner_voice(channel)]}) xm_voice_levels(*v);
+  for (MixVoice* v : {&s->player.voices[channel], &s->player.voices[xm_partner_voice(channel)]}) {
+    s->player.rules->levels(*v);
+  }
   return VXM_OK;
 }
 

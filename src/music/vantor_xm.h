@@ -66,8 +66,8 @@ VXM_API const char* vxm_version_string(void);
  * answer, and 0, "" or a stated value for a null song or an index out of
  * range. When memory runs out a call returns VXM_ERROR_MEMORY and leaves
  * the song exactly as it was; a load that runs out leaves nothing behind.
- * After loading, only vxm_set_rate and a seek to a row the song never
- * reaches from its start allocate memory. */
+ * After loading, only vxm_set_rate, vxm_set_rules and a seek to a row the
+ * song never reaches from its start allocate memory. */
 
 typedef enum vxm_status {
   VXM_OK = 0,
@@ -317,6 +317,24 @@ VXM_API vxm_status vxm_mute_channel(vxm_song* song, int channel, int muted);
  * the output untouched, 0.5 halves it. Negative values count as 0;
  * VXM_ERROR_ARGUMENT for a NaN or an infinity. */
 VXM_API vxm_status vxm_set_gain(vxm_song* song, float gain);
+
+/* Whose rules a song plays by. VXM_RULES_PLAYER (the default) are this
+ * player's own: exactly what the intro plays. VXM_RULES_TRACKER follow the
+ * tracker that defined the XM format wherever the two differ (key-off and
+ * fade-out, note delay, retrigger, tremor, the note range and more), so that
+ * songs sound as their composers heard them. */
+typedef enum vxm_rules {
+  VXM_RULES_PLAYER = 0,
+  VXM_RULES_TRACKER = 1
+} vxm_rules;
+/* Plays the song by `rules` from its start, as vxm_seek_order(song, 0) does,
+ * its lengths and play counts worked out anew; choose them before
+ * rendering. VXM_ERROR_ARGUMENT for a null song or rules that are neither
+ * of these; VXM_ERROR_MEMORY leaves the song as it was (working the course
+ * out anew allocates). */
+VXM_API vxm_status vxm_set_rules(vxm_song* song, vxm_rules rules);
+/* The rules the song plays by; VXM_RULES_PLAYER for a null song. */
+VXM_API vxm_rules vxm_get_rules(const vxm_song* song);
 
 /* === The row callback =========================================================
  * Called from inside vxm_render_s16 and vxm_render_f32, once for every row

@@ -39,7 +39,7 @@ void volume_slide(XmChannel& ch) {
 
 void arpeggio_tick(XmEffectCall& e) {
   if (!e.cell.param) return;
-  const int step = e.player.tick % 3;
+  const int step = e.tick % 3;
   const int n = step == 0 ? 0 : (step == 1 ? param_x(e) : param_y(e));
   if (e.player.song->flags & XM_FLAG_LINEAR) {
     e.ch.periodDelta = n * 64;
@@ -246,7 +246,7 @@ int32_t retrigger_volume(int32_t volume, int x) {
 
 void retrigger_tick(XmEffectCall& e) {
   XmChannel& ch = e.ch;
-  if (ch.retrigInterval == 0 || e.player.tick % ch.retrigInterval != 0) return;
+  if (ch.retrigInterval == 0 || e.tick % ch.retrigInterval != 0) return;
   if (ch.retrigVolume == 0) {
     ch.updateFlags |= XM_UPDATE_TRIGGER;
     return;
@@ -302,7 +302,7 @@ void e_pattern_loop_row(XmEffectCall& e) {
     return;
   }
   ch.loopCount = ch.loopCount == 0 ? y : ch.loopCount - 1;
-  if (ch.loopCount != 0) e.player.nextRow = ch.loopRow;
+  if (ch.loopCount != 0) e.player.nextRow = e.player.loopJumpRow = ch.loopRow;
 }
 
 void e_tremolo_waveform_row(XmEffectCall& e) {
@@ -316,7 +316,7 @@ void e_panning_row(XmEffectCall& e) {
 
 void e_retrigger_tick(XmEffectCall& e) {
   const int y = param_y(e);
-  if (y != 0 && e.player.tick % y == 0) {
+  if (y != 0 && e.tick % y == 0) {
     e.ch.updateFlags |= XM_UPDATE_TRIGGER | XM_UPDATE_VOLUME | XM_UPDATE_FREQUENCY;
   }
 }
@@ -334,15 +334,18 @@ void e_fine_volslide_down_row(XmEffectCall& e) {
 }
 
 void e_note_cut_tick(XmEffectCall& e) {
-  if (e.player.tick != param_y(e)) return;
+  if (e.tick != param_y(e)) return;
   e.ch.volume = 0;
   e.ch.updateFlags |= XM_UPDATE_VOLUME;
 }
 
 constexpr uint8_t allNoteFlags = XM_UPDATE_FREQUENCY | XM_UPDATE_VOLUME | XM_UPDATE_PANNING | XM_UPDATE_TRIGGER;
 
-// The row's note waits: nothing of it reaches the voice yet.
+// The row's note waits: nothing of it reaches the voice yet. ED0 delays
+// nothing: the note plays now (waiting for a tick 0 that has passed would
+// lose it).
 void e_note_delay_row(XmEffectCall& e, const XmRowMemory& row) {
+  if (param_y(e) == 0) return;
   clear_flags(e.ch, allNoteFlags);
   e.ch.period = row.period;
   e.ch.volume = row.volume;
@@ -351,7 +354,7 @@ void e_note_delay_row(XmEffectCall& e, const XmRowMemory& row) {
 
 void e_note_delay_tick(XmEffectCall& e) {
   XmChannel& ch = e.ch;
-  if (e.player.tick != param_y(e)) {
+  if (e.tick != param_y(e)) {
     clear_flags(ch, allNoteFlags);
     return;
   }

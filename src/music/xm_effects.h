@@ -28,22 +28,31 @@ enum XmExtendedEffect : uint8_t {
   FX_E_NOTE_DELAY = 13, FX_E_PATTERN_DELAY = 14,
 };
 
+// The instrument a channel plays and the sample its note resolves to.
+struct XmResolved {
+  const XmInstrument* instrument;
+  const XmSample* sample;
+};
+
 // What an effect works on: the context, the channel, its cell of the
-// current row, and the instrument and sample the channel resolves to.
+// current row, the instrument and sample the channel resolves to, and the
+// tick the effects count (0 on the row's first).
 struct XmEffectCall {
   XmPlayer& player;
   XmChannel& ch;
   const XmCell& cell;
   const XmInstrument* instrument;
   const XmSample* sample;
+  int32_t tick;
 };
 
 // What the row keeps for its effects: the channel's period, volume and
-// panning before the row (note delay puts them back), and whether a
-// position jump came earlier in the row.
+// panning before the row (note delay puts them back), whether a position
+// jump came earlier in the row, and whether the cell's note was taken.
 struct XmRowMemory {
   int32_t period, volume, panning;
   bool jumped;
+  bool note;  // the cell's note reached the channel
 };
 
 void xm_effect_row(XmEffectCall& e, XmRowMemory& row);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "music/xm_effects.h"
 #include "music/xm_player.h"
 
 // The default tick handler: advances the context's song by one tick.
@@ -30,11 +31,22 @@ void xm_set_bpm(XmPlayer* player, int32_t bpm);
 // the remainder carried in tickRemainder (0 frames for a tick shorter than
 // the frame still to fill).
 int32_t xm_next_tick_frames(XmPlayer* player);
+// The same without carrying the remainder: what the tick about to start
+// will last at the context's rate, as long as the tempo stays.
+int32_t xm_coming_tick_frames(const XmPlayer& player);
 
 // Output frames at `rate` from the song's start to `timelineFrames` frames
 // into its timeline: what the block filler reaches, the tick remainders
 // included. Rounded down; beyond INT64_MAX gives -1.
 int64_t xm_timeline_to_rate(int64_t timelineFrames, int32_t rate);
+
+// The channel's instrument and the sample its note plays; the empty ones
+// where the number or the keymap names nothing.
+XmResolved xm_resolve(const XmSong* song, const XmChannel& ch);
+
+// The cell of channel `channel` in the context's current row, or an empty
+// cell where the pattern has no such row.
+const XmCell& xm_current_cell(const XmPlayer& player, int channel);
 
 // A new instrument on the channel: volume and panning from `sample`,
 // envelopes, fadeout, auto-vibrato and tremor from their start, vibrato and

@@ -4,6 +4,7 @@
 
 #include "music/xm_effects.h"
 #include "music/xm_engine.h"
+#include "music/xm_rules.h"
 
 namespace {
 
@@ -11,9 +12,11 @@ namespace {
 // of a row.
 struct Sequence {
   const XmSong* song;
+  const XmRules* rules;
   int channelCount;
   int32_t speed, bpm, tickFrames;
   int32_t row, order, nextRow, nextOrder;
+  int32_t loopJumpRow;  // row a pattern loop last jumped back to in this pattern, -1 = none
   int32_t loopRow[XM_CHANNELS], loopCount[XM_CHANNELS];
   int64_t frame;  // timeline frame at which the row's first tick begins
 };
@@ -32,9 +35,11 @@ const XmCell* row_cells(const XmSong& song, int32_t order, int32_t row) {
   return p.cells + static_cast<size_t>(row) * static_cast<size_t>(song.channelCount);
 }
 
-void start(Sequence& s, const XmSong* song, int32_t startOrder, int32_t startRow) {
+void start(Sequence& s, const XmSong* song, const XmRules* rules, int32_t startOrder, int32_t startRow) {
   std::memset(&s, 0, sizeof s);
   s.song = song;
+  s.rules = rules ? rules : &xmPlayerRules;
+  s.loopJumpRow = -1;
   s.channelCount = song->channelCount < XM_CHANNELS ? song->channelCount : XM_CHANNELS;
   s.speed = song->defaultSpeed;
   s.bpm = song->defaultBpm < 1 ? 1 : song->defaultBpm;
@@ -51,7 +56,7 @@ void enter_row(Sequence& s) {
   if (s.nextOrder >= 0) s.order = s.nextOrder;
   if (s.nextRow >= 0) s.row = s.nextRow;
   if (s.order >= s.song->songLength) s.order = 0;
-  if (s.row >= pattern_rows(*s.song, s.order)) s.row = 0;
+  if (s.row >= pattern_rows(*s.song, s.order)) s.row = s.rules->missingRow(s.row);
 }
 
 // The row tick's part of the engine that decides the position and the
@@ -86,7 +91,7 @@ void play_row(Sequence& s) {
               s.loopRow[i] = s.row;
             } else {
               s.loopCount[i] = s.loopCount[i] == 0 ? y : s.loopCount[i] - 1;
-              if (s.loopCount[i] != 0) s.nextRow = s.loopRow[i];
+              if (s.loopCount[i] != 0) s.nextRow = s.loopJumpRow = s.loopRow[i];
             }
           } else if (x == FX_E_PATTERN_DELAY) {
             patternDelayTicks = y * s.speed;
@@ -104,12 +109,14 @@ void play_row(Sequence& s) {
       }
     }
   }
+  if (s.nextOrder >= 0) s.loopJumpRow = -1;
   if (s.nextRow == -1) {
     s.nextRow = s.row + 1;
     if (s.nextRow >= pattern_rows(song, s.order)) {
       s.nextOrder = s.order + 1;
       if (s.nextOrder >= song.songLength) s.nextOrder = song.restartPosition;
-      s.nextRow = 0;
+      s.nextRow = s.rules->patternStartRow(s.loopJumpRow);
+      s.loopJumpRow = -1;
     }
   }
   // The tick counter wraps at speed plus delay; a row has at least its own tick.
@@ -190,7 +197,7 @@ bool row_set_insert(XmRowSet* set, const Sequence& s, bool* seen) {
 
 // Everything the course from a row start on depends on.
 struct RowState {
-  int32_t order, row, speed, bpm;
+  int32_t order, row, speed, bpm, loopJumpRow;
   int32_t loopRow[XM_CHANNELS], loopCount[XM_CHANNELS];
 };
 
@@ -201,6 +208,7 @@ RowState state_of(const Sequence& s) {
   state.row = s.row;
   state.speed = s.speed;
   state.bpm = s.bpm;
+  state.loopJumpRow = s.loopJumpRow;
   std::memcpy(state.loopRow, s.loopRow, sizeof state.loopRow);
   std::memcpy(state.loopCount, s.loopCount, sizeof state.loopCount);
   return state;
@@ -223,13 +231,15 @@ void xm_row_set_release(XmRowSet* set) {
   set->capacity = set->count = 0;
 }
 
-bool xm_follow_course(const XmSong* song, int32_t startOrder, int32_t startRow, XmRowSet* set, XmCourse* course) {
+bool xm_follow_course(const XmSong* song, const XmRules* rules, int32_t startOrder, int32_t startRow, XmRowSet* set,
+                      XmCourse* course) {
   std::memset(course, 0, sizeof *course);
+  course->rules = rules;
   course->startOrder = startOrder;
   course->startRow = startRow;
   const int64_t cap = int64_t{XM_LENGTH_CAP_SECONDS} * XM_TIMELINE_RATE;
   Sequence s;
-  start(s, song, startOrder, startRow);
+  start(s, song, rules, startOrder, startRow);
   row_set_clear(set);
   RowState states[XM_COURSE_PLAYS];
   XmPlayEnd capEnd{};
@@ -312,7 +322,7 @@ int64_t xm_course_fold(const XmCourse& course, int64_t frame) {
 
 bool xm_course_walk(const XmSong* song, const XmCourse& course, int64_t untilFrame, XmRowVisitor visit, void* user) {
   Sequence s;
-  start(s, song, course.startOrder, course.startRow);
+  start(s, song, course.rules, course.startOrder, course.startRow);
   // Folded frames lie within two cycles of a play's end; the bound only
   // guards against a caller that did not fold.
   for (int64_t rows = 0; rows < int64_t{4} * XM_COURSE_PLAYS * XM_COURSE_MAX_ROWS; ++rows) {
@@ -324,13 +334,14 @@ bool xm_course_walk(const XmSong* song, const XmCourse& course, int64_t untilFra
   return false;
 }
 
-XmSongLength xm_song_length(const XmSong* song, int32_t rate, int passes, int64_t capFrames, int32_t startOrder) {
+XmSongLength xm_song_length(const XmSong* song, int32_t rate, int passes, int64_t capFrames, int32_t startOrder,
+                            const XmRules* rules) {
   XmSongLength result{0, 0, 0, false};
   if (!song || song->channelCount <= 0) return result;
   XmRowSet* set = static_cast<XmRowSet*>(xm_allocate(1, sizeof(XmRowSet)));
   if (!set) return result;
   XmCourse course;
-  const bool followed = xm_follow_course(song, startOrder, 0, set, &course);
+  const bool followed = xm_follow_course(song, rules, startOrder, 0, set, &course);
   xm_row_set_release(set);
   xm_deallocate(set);
   if (!followed) return result;

@@ -17,6 +17,8 @@
 
 #include "music/xm_types.h"
 
+struct XmRules;
+
 // Where a song that never comes back is cut, per play: one hour.
 constexpr int32_t XM_LENGTH_CAP_SECONDS = 3600;
 // Rows the course is followed for, all plays together; a song whose first
@@ -46,6 +48,7 @@ struct XmPlayEnd {
 };
 
 struct XmCourse {
+  const XmRules* rules;          // the rules the song was followed by
   int32_t startOrder, startRow;  // where it was followed from
   bool ended;    // false when play 1 did not come back within XM_COURSE_MAX_ROWS
   int32_t known; // plays whose ends are held in ends, 1..XM_COURSE_PLAYS
@@ -57,10 +60,12 @@ struct XmCourse {
   int64_t cycleFrames;
 };
 
-// Follows `song` from order position startOrder, row startRow (0, 0: its
-// start) into `course`. `set` is scratch (zero-filled the first time; free
-// its table with xm_row_set_release). False when memory runs out.
-bool xm_follow_course(const XmSong* song, int32_t startOrder, int32_t startRow, XmRowSet* set, XmCourse* course);
+// Follows `song` played by `rules` (null: this player's own) from order
+// position startOrder, row startRow (0, 0: its start) into `course`. `set`
+// is scratch (zero-filled the first time; free its table with
+// xm_row_set_release). False when memory runs out.
+bool xm_follow_course(const XmSong* song, const XmRules* rules, int32_t startOrder, int32_t startRow, XmRowSet* set,
+                      XmCourse* course);
 void xm_row_set_release(XmRowSet* set);
 
 // Where `plays` (1 or more) plays end. False when that lies beyond the
@@ -80,8 +85,9 @@ using XmRowVisitor = bool (*)(void* user, int64_t frame, int32_t order, int32_t 
 bool xm_course_walk(const XmSong* song, const XmCourse& course, int64_t untilFrame, XmRowVisitor visit, void* user);
 
 // For tests and tools: the length at `rate` of `passes` plays from the start
-// of order position startOrder, cut at capFrames frames at that rate (< 0:
-// no cap). Frames 0 with ended false when memory runs out.
+// of order position startOrder by `rules` (null: this player's own), cut at
+// capFrames frames at that rate (< 0: no cap). Frames 0 with ended false
+// when memory runs out.
 struct XmSongLength {
   int64_t frames;    // output frames at the rate asked for until the end, or the cap
   int32_t endOrder;  // the row playback comes back to (or is at, at the cap): order position
@@ -89,4 +95,4 @@ struct XmSongLength {
   bool ended;        // false when the song did not come back before the cap
 };
 XmSongLength xm_song_length(const XmSong* song, int32_t rate, int passes = 1, int64_t capFrames = -1,
-                            int32_t startOrder = 0);
+                            int32_t startOrder = 0, const XmRules* rules = nullptr);

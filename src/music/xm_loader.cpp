@@ -182,16 +182,20 @@ bool load_patterns(XmSong* song, Reader& r, uint32_t filePatterns) {
   uint32_t p = 0;
   for (; p < filePatterns; ++p) {
     // Packed data the file cuts off leaves the rest of the pattern empty; a
-    // header it cuts off, this pattern and the ones after it.
+    // header it cuts off, this pattern and the ones after it. The header
+    // states its own length: a longer one carries fields this player does
+    // not know, and the packed data starts after it.
     const bool headed = r.has(9);
+    const uint32_t headerSize = headed ? r.u32(r.pos) : 0;
+    const uint32_t skip = headerSize > 9 ? headerSize : 9;
     const uint32_t rows = headed ? r.u16(r.pos + 5) : 0;
     const uint32_t packedSize = headed ? r.u16(r.pos + 7) : 0;
-    if (!r.has(uint64_t{9} + packedSize)) {
+    if (!r.has(uint64_t{skip} + packedSize)) {
       cut_short(r.error, r.pos < r.size ? XmCutPlace::inPattern : XmCutPlace::beforePattern, static_cast<int>(p + 1),
                 static_cast<int>(filePatterns));
     }
-    if (!headed) break;
-    r.pos += 9;
+    if (!headed || !r.has(skip)) break;
+    r.pos += skip;
     if (rows > maxRows) return fail(r.error, "pattern %u has %u rows (at most %u)", p, rows, maxRows);
     XmPattern& pattern = song->patterns[p];
     pattern.rows = static_cast<int32_t>(rows);
@@ -239,15 +243,17 @@ bool load_sample_header(XmSample* sample, const Reader& r, size_t at) {
   if (type & 1) sample->loopMode = XM_LOOP_FORWARD;
   if (type & 2) sample->loopMode = XM_LOOP_PINGPONG;
   if (type & 16) sample->bits = 16;
+  // Later trackers store a stereo sample (type bit 5) as its left side
+  // followed by its right, the lengths counting both.
+  sample->stereo = (type & 32) != 0;
   if (sample->loopMode == XM_LOOP_NONE) {
     sample->loopStart = 0;
     sample->loopLength = sample->length;
   }
-  if (sample->bits == 16) {
-    sample->length /= 2;
-    sample->loopStart /= 2;
-    sample->loopLength /= 2;
-  }
+  const uint32_t bytesPerFrame = (sample->bits == 16 ? 2 : 1) * (sample->stereo ? 2 : 1);
+  sample->length /= bytesPerFrame;
+  sample->loopStart /= bytesPerFrame;
+  sample->loopLength /= bytesPerFrame;
   // A loop reaching past the sample end is cut at the end; the guard frame
   // and the mixer's boundaries rely on loopStart + loopLength <= length.
   if (sample->loopStart > sample->length) sample->loopStart = sample->length;
@@ -264,8 +270,11 @@ bool load_sample_header(XmSample* sample, const Reader& r, size_t at) {
 
 bool load_sample_data(XmSong* song, Reader& r, XmSample* sample, int instrument, int index) {
   const uint32_t frames = sample->length;
-  const uint64_t byteCount = uint64_t{sample->bits} * frames / 8;
-  int16_t* data = xm_sample_data_alloc(frames);
+  // A stereo sample's two sides are read one after the other into one
+  // buffer, then the first half becomes their mean.
+  const uint32_t values = sample->stereo ? 2 * frames : frames;
+  const uint64_t byteCount = uint64_t{sample->bits} * values / 8;
+  int16_t* data = xm_sample_data_alloc(values);
   if (!data) return out_of_memory(r.error);
   sample->data = data;
 
@@ -273,10 +282,10 @@ bool load_sample_data(XmSong* song, Reader& r, XmSample* sample, int instrument,
     if (sample->bits == 16) {
       song->sampleLoader(data, static_cast<uint32_t>(byteCount), 16, instrument, index);
     } else {
-      auto* buffer = static_cast<int8_t*>(xm_allocate(size_t{frames} * 2 + 16, 1));
+      auto* buffer = static_cast<int8_t*>(xm_allocate(size_t{values} * 2 + 16, 1));
       if (!buffer) return out_of_memory(r.error);
       song->sampleLoader(buffer, static_cast<uint32_t>(byteCount), 8, instrument, index);
-      for (uint32_t j = 0; j < frames; ++j) data[j] = static_cast<int16_t>(buffer[j] * 256);
+      for (uint32_t j = 0; j < values; ++j) data[j] = static_cast<int16_t>(buffer[j] * 256);
       xm_deallocate(buffer);
     }
     r.seek(r.pos + byteCount);
@@ -302,12 +311,18 @@ bool load_sample_data(XmSong* song, Reader& r, XmSample* sample, int instrument,
     }
     r.pos += static_cast<size_t>(available);
     // Delta decoding in 16-bit wrap-around; for 8-bit data this equals
-    // decoding in 8 bits and widening afterwards.
+    // decoding in 8 bits and widening afterwards. Each side starts from 0.
     uint16_t sum = 0;
     for (uint32_t j = 0; j < framesRead; ++j) {
+      if (j == frames) sum = 0;
       sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(data[j]));
       data[j] = static_cast<int16_t>(sum);
     }
+  }
+  if (sample->stereo) {
+    for (uint32_t j = 0; j < frames; ++j) data[j] = static_cast<int16_t>((data[j] + data[frames + j]) >> 1);
+    std::memset(data + frames, 0, sizeof(int16_t) * frames);
+    sample->stereo = 0;
   }
   sample->bits = 16;
 
@@ -396,7 +411,7 @@ bool load_instruments(XmSong* song, Reader& r) {
       sample->number = static_cast<uint16_t>(1 + i * 16 + static_cast<int>(n));
       load_sample_header(sample, r, r.pos);
       r.pos += 40;
-      r.sampleBytes += uint64_t{sample->bits} * sample->length / 8;
+      r.sampleBytes += uint64_t{sample->bits} * sample->length / 8 * (sample->stereo ? 2 : 1);
       if (r.sampleBytes > 2 * uint64_t{r.size} + sampleSlack) {
         return fail(r.error, "instrument %d sample %u: sample sizes far beyond the file size", i + 1, n + 1);
       }

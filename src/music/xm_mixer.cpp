@@ -192,17 +192,29 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
     if (!(v.rampFramesLeft != 0 && v.leftLevel == v.lastLeftTarget && v.rightLevel == v.lastRightTarget)) {
       v.lastLeftTarget = v.leftLevel;
       v.lastRightTarget = v.rightLevel;
+      // A voice may ask to glide over frames of its own choosing.
+      v.gliding = v.glideFrames > 0;
+      const int32_t rampFrames = v.gliding ? v.glideFrames : rate.rampFrames;
+      const float rampScale = v.gliding ? 1.0f / static_cast<float>(v.glideFrames) : rate.rampScale;
       v.rampLeftDelta = v.leftLevel == (v.rampLeft >> 8)
                             ? 0.0f
-                            : static_cast<float>(v.leftLevel - (v.rampLeft >> 8)) / 255.0f * rate.rampScale;
+                            : static_cast<float>(v.leftLevel - (v.rampLeft >> 8)) / 255.0f * rampScale;
       v.rampRightDelta = v.rightLevel == (v.rampRight >> 8)
                              ? 0.0f
-                             : static_cast<float>(v.rightLevel - (v.rampRight >> 8)) / 255.0f * rate.rampScale;
-      v.rampFramesLeft = (v.rampLeftDelta != 0.0f || v.rampRightDelta != 0.0f) ? rate.rampFrames : 0;
+                             : static_cast<float>(v.rightLevel - (v.rampRight >> 8)) / 255.0f * rampScale;
+      v.rampFramesLeft = (v.rampLeftDelta != 0.0f || v.rampRightDelta != 0.0f) ? rampFrames : 0;
     }
     const bool ramping = v.rampFramesLeft != 0;
     if (ramping && v.rampFramesLeft < pass) {
       pass = v.rampFramesLeft;
+      boundary = false;
+    }
+    // A glide moves in steps of constant level as long as the mixer's own
+    // ramp: the plain loops, which run several frames at once, rather than
+    // a gain added frame by frame.
+    const bool gliding = ramping && v.gliding;
+    if (gliding && pass > rate.rampFrames) {
+      pass = rate.rampFrames;
       boundary = false;
     }
 
@@ -220,7 +232,16 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
     } else if (ramping) {
       float gainLeft = static_cast<float>(v.rampLeft) / 256.0f / 255.0f;
       float gainRight = static_cast<float>(v.rampRight) / 256.0f / 255.0f;
-      pos = static_cast<int64_t>(kernels.ramp(run, &gainLeft, &gainRight, v.rampLeftDelta, v.rampRightDelta));
+      if (!gliding) {
+        pos = static_cast<int64_t>(kernels.ramp(run, &gainLeft, &gainRight, v.rampLeftDelta, v.rampRightDelta));
+      } else {
+        const float left = static_cast<float>(v.rampLeft) / 256.0f, right = static_cast<float>(v.rampRight) / 256.0f;
+        pos = kernels.skipSilent && left == 0.0f && right == 0.0f
+                  ? static_cast<int64_t>(static_cast<uint64_t>(pos) + static_cast<uint64_t>(pass) * delta)
+                  : static_cast<int64_t>(kernels.plain(run, left, right));
+        gainLeft += v.rampLeftDelta * static_cast<float>(pass);
+        gainRight += v.rampRightDelta * static_cast<float>(pass);
+      }
       v.rampLeft = static_cast<int32_t>(std::lrintf(gainLeft * 255.0f * 256.0f));
       v.rampRight = static_cast<int32_t>(std::lrintf(gainRight * 255.0f * 256.0f));
       v.rampFramesLeft -= pass;

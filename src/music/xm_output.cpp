@@ -19,6 +19,8 @@ int32_t block_being_played(XmOutput& out) {
 
 BlockStamp heard_stamp(const XmOutput* out) {
   if (!out || !out->player.output.stamps) return BlockStamp{};
+  BlockStamp heard{};
+  if (out->deviceRenders && out->waveDevice->heard(out->device, &heard)) return heard;
   return mix_block_stamp(&out->player.output, out->playBlock.load(std::memory_order_acquire));
 }
 
@@ -41,10 +43,7 @@ void output_thread(void* argument) {
     const int32_t p = block_being_played(out);
     while (blocks.fillBlock != p) {
       out.mixing.store(1, std::memory_order_release);
-      const uint32_t blockBytes = static_cast<uint32_t>(blocks.blockFrames) * 4;
-      const uint32_t offset = static_cast<uint32_t>(blocks.fillBlock) * blockBytes;
       mix_fill_block(&out.player);
-      if (out.waveDevice->written) out.waveDevice->written(out.device, offset, blockBytes);
       const int32_t next = out.playBlock.load(std::memory_order_relaxed) + 1;
       out.playBlock.store(next == blocks.blockCount ? 0 : next, std::memory_order_release);
       out.mixing.store(0, std::memory_order_release);
@@ -69,6 +68,7 @@ bool xm_stop(XmOutput* out) {
     out->waveDevice->close(out->device);
     out->device = nullptr;
   }
+  out->deviceRenders = false;
   xm_player_release(&out->player);
   out->playing = false;
   out->playBlock.store(0, std::memory_order_release);
@@ -84,6 +84,12 @@ bool xm_play(XmOutput* out, const XmSong* song) {
   if (!out->device) {
     // A loaded but silent song: the queries answer 0 until the next stop.
     return false;
+  }
+  BlockStamp heard{};
+  if (out->waveDevice->heard && out->waveDevice->heard(out->device, &heard)) {
+    // The device plays the song itself: nothing to mix or refill here.
+    out->deviceRenders = true;
+    return out->waveDevice->start(out->device);
   }
   const MixOutput& blocks = out->player.output;
   out->waveDevice->prepare(out->device, blocks.pcmBuffer, static_cast<uint32_t>(blocks.bufferFrames) * 4);

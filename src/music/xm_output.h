@@ -8,6 +8,10 @@
 // most one song at a time. All calls except the output thread's own come
 // from one controlling thread. The intro has one output, its default
 // context.
+//
+// A device that plays the song itself (the browser's audio worklet) needs
+// neither buffer nor thread: the queries then answer from what it says it
+// is playing.
 #pragma once
 
 #include <atomic>
@@ -23,6 +27,7 @@ struct XmOutput {
   // output thread runs: then the thread alone mixes into the player and
   // moves playBlock on, and the two sides meet only through the atomics.
   bool playing;   // a song was started and not stopped since
+  bool deviceRenders;  // the device plays the song itself
   void* device;
   void* thread;   // the output thread's handle while it runs
   // The three flags: stopRequested is written by the controller, mixing
@@ -45,7 +50,7 @@ XmOutput* xm_output_create(const XmWaveDevice* device);
 
 // Starts `song` from its beginning, stopping whatever played before. Mixes
 // the whole buffer on the calling thread, starts the device and the output
-// thread. False for a null output or song, or when the device cannot be
+// thread. A device that plays the song itself is only started. False for a null output or song, or when the device cannot be
 // opened (the song then stays loaded and silent).
 bool xm_play(XmOutput* output, const XmSong* song);
 

@@ -4,10 +4,12 @@
 
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
+#include "music/xm_rules.h"
 
 bool xm_player_init(XmPlayer* player, const XmSong* song, int32_t rate) {
   xm_player_release(player);
   player->song = song;
+  if (!player->rules) player->rules = &xmPlayerRules;
   player->tickHandler = xm_tick;
   player->mix = xm_mix_rate(rate);
   if (!mix_output_init(&player->output, rate)) return false;
@@ -38,6 +40,7 @@ void xm_start_song(XmPlayer* player) {
   p.speed = song->defaultSpeed;
   p.order = p.row = p.tick = 0;
   p.nextOrder = p.nextRow = -1;
+  p.loopJumpRow = -1;
   p.tickSamplesLeft = 0;
   p.tickRemainder = 0;
   p.patternDelayTicks = 0;

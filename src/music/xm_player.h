@@ -31,8 +31,12 @@ struct MixOutput {
   int64_t tickFrame;      // frame index at which the current tick begins
 };
 
+struct XmRules;
+
 struct XmPlayer {
   const XmSong* song;
+  // Whose rules the song plays by (xm_rules.h); never null once initialised.
+  const XmRules* rules;
   // Called once per tick by the block filler: xm_tick, or an owner's own
   // handler that runs xm_tick and looks at the result.
   XmTickHandler tickHandler;
@@ -54,6 +58,7 @@ struct XmPlayer {
   int32_t patternDelayTicks;
   int32_t nextRow;            // -1 = none
   int32_t nextOrder;          // -1 = none
+  int32_t loopJumpRow;        // row a pattern loop last jumped back to in this pattern, -1 = none
   int32_t timeMs;             // milliseconds of music mixed so far
 
   XmMixRate mix;  // the output rate and the mixer's constants for it

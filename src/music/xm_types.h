@@ -47,6 +47,7 @@ struct XmSample {
   uint8_t bits;         // 8 or 16 as stored; 16 once the data is loaded
   uint8_t loopMode;     // 1 none, 2 forward, 4 ping-pong (0 only in emptySample)
   int8_t relativeNote;
+  uint8_t stereo;  // 1 while a stereo sample loads (its two sides become one)
   // Where a playback keeps this sample's finetune, which effect E5 may
   // change: 1 + instrument x 16 + slot, 0 for the empty sample.
   uint16_t number;
@@ -156,6 +157,16 @@ struct XmChannel {
   uint8_t waveControl;  // low nibble vibrato, high nibble tremolo waveform
   uint8_t fineVolumeSlide;
   uint8_t finePortaUp, finePortaDown;
+  // What only the tracker's rules keep (xm_tracker_rules.cpp).
+  uint8_t fineVolumeDown;   // memory of EB, apart from EA's
+  int8_t portaDirection;    // tone portamento: -1 period falling, 1 rising, 0 none
+  uint8_t glissando;        // E3: tone portamento in semitones
+  uint8_t retrigCount;      // ticks counted towards the next retrigger
+  uint8_t tremorPhaseOn;    // tremor: in its on phase
+  uint8_t tremorLeft;       // ticks left in the phase
+  uint8_t tremorSilent;     // tremor's silence, heard until the volume is set
+  uint8_t panningSustainHeld;  // the panning envelope reached its sustain before a key off
+  uint8_t volumeSetAtOnce;  // this tick set the volume: no glide to it
 };
 
 // Bits of XmChannel::updateFlags.
@@ -164,6 +175,7 @@ constexpr uint8_t XM_UPDATE_VOLUME = 2;
 constexpr uint8_t XM_UPDATE_PANNING = 4;
 constexpr uint8_t XM_UPDATE_TRIGGER = 8;
 constexpr uint8_t XM_UPDATE_REWIND = 0x20;
+constexpr uint8_t XM_UPDATE_STOP = 0x40;
 
 // One mixer voice.
 struct MixVoice {
@@ -182,6 +194,11 @@ struct MixVoice {
   int32_t rampLeft, rampRight;  // current levels x 256
   float rampLeftDelta, rampRightDelta;
   int32_t rampFramesLeft;
+  // A glide: when the voice's levels next change, it moves to them over
+  // this many frames, in steps of constant level, rather than by the
+  // mixer's short ramp (0).
+  int32_t glideFrames;
+  uint8_t gliding;  // the running ramp is such a glide
 };
 
 // Stamp of one output block: the song position it was mixed at (6 bytes).

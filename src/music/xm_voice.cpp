@@ -2,6 +2,7 @@
 
 #include "music/xm_periods.h"
 #include "music/xm_player.h"
+#include "music/xm_rules.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ MixVoice* start_note(XmPlayer& player, XmChannel& ch, const XmSample* sample) {
     v->volume = 0;
     v->leftLevel = 0;
     v->rightLevel = 0;
+    v->glideFrames = 0;
     v = partner;
     ch.voice = v;
   }
@@ -36,7 +38,7 @@ MixVoice* start_note(XmPlayer& player, XmChannel& ch, const XmSample* sample) {
 // Volume: channel volume with its tremolo or tremor offset, envelope,
 // fadeout and the global volume, each product rounded to single precision:
 // 127 at full scale.
-void set_volume(MixVoice* v, const XmChannel& ch, int32_t globalVolume) {
+void set_volume(const XmRules& rules, MixVoice* v, const XmChannel& ch, int32_t globalVolume) {
   float volume = static_cast<float>(ch.volume + ch.volumeDelta);
   volume = volume * static_cast<float>(ch.volumeEnvValue);
   volume = volume * static_cast<float>(ch.fadeoutVolume);
@@ -44,19 +46,19 @@ void set_volume(MixVoice* v, const XmChannel& ch, int32_t globalVolume) {
   volume = volume * 255.0f;
   volume = volume / 34359738368.0f;  // 2^35
   v->volume = static_cast<int32_t>(volume);
-  xm_voice_levels(*v);
+  rules.levels(*v);
 }
 
 // Panning: the channel's, moved by the panning envelope, less far the
 // nearer it is to a side.
-void set_panning(MixVoice* v, const XmChannel& ch) {
+void set_panning(const XmRules& rules, MixVoice* v, const XmChannel& ch) {
   const int64_t p = ch.panning;
   const int64_t distance = p - 128 < 0 ? 128 - p : p - 128;
   int64_t final = p + ((128 - distance) / 32) * (ch.panningEnvValue - 32);
   if (final < 0) final = 0;
   if (final > 255) final = 255;
   v->panning = static_cast<int32_t>(final);
-  xm_voice_levels(*v);
+  rules.levels(*v);
 }
 
 void set_step(MixVoice* v, const XmChannel& ch, bool linear, int32_t rate) {
@@ -72,10 +74,18 @@ void xm_update_voice(XmPlayer& player, XmChannel& ch, const XmSample* sample) {
   MixVoice* v = ch.voice;
   if (int64_t{ch.period} + ch.periodDelta == 0) ch.updateFlags &= static_cast<uint8_t>(~XM_UPDATE_FREQUENCY);
   if (ch.updateFlags & XM_UPDATE_TRIGGER) v = start_note(player, ch, sample);
-  if (ch.updateFlags & XM_UPDATE_VOLUME) set_volume(v, ch, player.globalVolume);
-  if (ch.updateFlags & XM_UPDATE_PANNING) set_panning(v, ch);
+  v->glideFrames = player.rules->glide(player, ch);
+  if (ch.updateFlags & XM_UPDATE_VOLUME) set_volume(*player.rules, v, ch, player.globalVolume);
+  if (ch.updateFlags & XM_UPDATE_PANNING) set_panning(*player.rules, v, ch);
   if (ch.updateFlags & XM_UPDATE_FREQUENCY) {
     set_step(v, ch, (player.song->flags & XM_FLAG_LINEAR) != 0, player.mix.rate);
+  }
+  // The note started (the old sound ramping out in the partner voice)
+  // ends at once.
+  if (ch.updateFlags & XM_UPDATE_STOP) {
+    v->sample = nullptr;
+    v->position = 0;
+    v->fraction = 0;
   }
   if (ch.updateFlags & XM_UPDATE_REWIND) {
     v->position = 0;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "music/xm_types.h"
+
 struct XmWaveDevice {
   void* (*open)(int32_t rate);  // null when no device can be opened
   bool (*prepare)(void* device, void* buffer, uint32_t bytes);
@@ -19,6 +21,10 @@ struct XmWaveDevice {
   void (*joinThread)(void* thread);
   void (*sleep)(uint32_t milliseconds);  // suspends the calling thread
   void (*pause)(void* device, bool paused);  // hold or go on; may be null
-  // Told of each block refilled after start, in order; may be null.
-  void (*written)(void* device, uint32_t offset, uint32_t bytes);
+  // A device that plays the song itself, from its own copy of the module
+  // (the browser's audio worklet renders it where the audio is made), says
+  // so here with what it is playing: true, with the stamp of the music
+  // being heard. xm_play then mixes nothing and starts no thread. False, or
+  // null, for a device that plays the buffer.
+  bool (*heard)(void* device, BlockStamp* stamp);
 };

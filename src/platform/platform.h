@@ -32,6 +32,21 @@ void* module_instance();
 // `capacity` bytes with its terminator.
 bool executable_folder(char* folder, std::size_t capacity);
 
+// --- Log file ------------------------------------------------------------------
+
+// Opens `name` in the working folder as a fresh log: created when it is
+// missing, emptied when it is a regular file. It never follows a symbolic
+// link and never opens, or waits on, anything but a regular file (a pipe
+// would hold the start for ever, a link would overwrite what it points to).
+// An opaque handle, or null when the log cannot be had, after one line on
+// standard error that says why where the process has one (a window
+// application has none).
+void* log_open(const char* name);
+
+// Writes `text` straight to the file, each "\n" as the platform's line end
+// (CR LF on Windows). The log stays open until the process ends.
+void log_write(void* log, const char* text);
+
 // --- Window and OpenGL context ----------------------------------------------
 
 // Opens the window and its double-buffered OpenGL context and makes the
@@ -90,10 +105,13 @@ void* gl_proc_address(const char* name);
 
 // --- Wave output device ------------------------------------------------------
 
-// The music plays through one buffer of signed 16-bit stereo frames that the
-// device repeats endlessly; the music's output thread refills each part of
-// it once the device has played it. One device at a time; every call but
-// wave_position comes from the thread that opened it.
+// The music plays through one buffer of signed 16-bit stereo frames that
+// the device repeats endlessly; the music's output thread refills each part
+// of it once the device has played it. A device whose sound runs where the
+// program's threads cannot reach in time (the browser's audio worklet)
+// plays the module itself instead and refuses the buffer: see wave_heard.
+// One device at a time; every call but wave_position and wave_heard comes
+// from the thread that opened it.
 
 // Opens the default output device for 16-bit stereo PCM at `rate` frames per
 // second, not yet playing. Null when no device can be opened.
@@ -103,18 +121,17 @@ void* wave_open(int rate);
 // valid until wave_close. Returns false when the device refuses it.
 bool wave_prepare(void* device, void* buffer, std::uint32_t bytes);
 
-// Starts playing the prepared buffer in an endless loop.
+// Starts playing: the prepared buffer in an endless loop, or the module.
 bool wave_start(void* device);
 
 // Bytes played since wave_start: a free-running 32-bit count that wraps.
 // Called from the output thread while the device plays.
 std::uint32_t wave_position(void* device);
 
-// The output has just refilled `bytes` bytes of the looping buffer from
-// `offset`, in the order the device is to play them. A device that plays
-// the buffer in place ignores it; one that keeps its own copy (the browser's
-// audio worklet) takes them from here.
-void wave_written(void* device, std::uint32_t offset, std::uint32_t bytes);
+// For a device that plays the module itself: true, with the order
+// position, row and milliseconds of the music being heard (0 until it has
+// started). False for a device that plays the buffer.
+bool wave_heard(void* device, std::int32_t* order, std::int32_t* row, std::int32_t* ms);
 
 // Holds the sound where it is (paused) or goes on from there; the position
 // stands still meanwhile.

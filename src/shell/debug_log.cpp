@@ -1,26 +1,28 @@
 #include "shell/debug_log.h"
 
-#include <cstdio>
+#include "platform/platform.h"
 
 namespace {
-std::FILE* debugLog = nullptr;
+void* debugLog = nullptr;
 constexpr const char* kRule = "-------------------------\n";
 }  // namespace
 
 int open_debug_log() {
-  // Text mode: on Windows every "\n" reaches the file as CR LF.
-  debugLog = std::fopen("debug.txt", "wt");
+  // Each "\n" reaches the file as the platform's line end (CR LF on
+  // Windows), at once. A link, a pipe or a device of that name is refused and
+  // left as it is.
+  debugLog = platform::log_open("debug.txt");
   if (!debugLog) return 0;
-  std::fputs("debug file\n", debugLog);
-  std::fputs(kRule, debugLog);
-  std::fflush(debugLog);
+  // The first line and the rule in one call: the Windows intro counts its
+  // bytes.
+  platform::log_write(debugLog, "debug file\n-------------------------\n");
   return 1;
 }
 
 void close_debug_log() {
   if (!debugLog) return;
-  std::fputs(kRule, debugLog);
-  std::fflush(debugLog);
-  std::fclose(debugLog);
+  // Written through at once; the process's exit releases the file, as after
+  // a failed start.
+  platform::log_write(debugLog, kRule);
   debugLog = nullptr;
 }

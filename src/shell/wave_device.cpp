@@ -16,7 +16,13 @@ const XmWaveDevice platformWaveDevice = {
     [](void* thread) { platform::thread_join(thread); },
     [](uint32_t milliseconds) { platform::sleep_milliseconds(milliseconds); },
     [](void* device, bool paused) { platform::wave_pause(device, paused); },
-    [](void* device, uint32_t offset, uint32_t bytes) { platform::wave_written(device, offset, bytes); },
+    [](void* device, BlockStamp* stamp) {
+      int32_t order = 0, row = 0, ms = 0;
+      if (!platform::wave_heard(device, &order, &row, &ms)) return false;
+      // Each in its low 8 bits, as a stamp holds them.
+      *stamp = BlockStamp{static_cast<uint8_t>(order), static_cast<uint8_t>(row), ms};
+      return true;
+    },
 };
 
 }  // namespace

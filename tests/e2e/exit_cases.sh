@@ -17,7 +17,9 @@ command -v setsid >/dev/null || e2e_skip "setsid (util-linux) is not installed"
 #     XDG_RUNTIME_DIR, Wayland's default socket cannot be found either);
 #     WAYLAND_DISPLAY=@headless names a private Weston without a seat (no
 #     keyboard, no pointer), @x11 one with a seat on the private X display
-#   folder: scratch (a fresh writable folder) or a path
+#   folder: scratch (a fresh writable folder), link (one whose debug.txt is a
+#     symbolic link to a file beside it), fifo (one whose debug.txt is a
+#     named pipe) or a path; a link or pipe must be left as it was
 #   when: start, or question (once the question is shown)
 #   action: wait, or the signal sent to the intro
 #   status: the exit status (a signal's as the shell reports it), or nonzero
@@ -27,7 +29,9 @@ no_server=":$(for n in $(seq 900 999); do [ -e "/tmp/.X11-unix/X$n" ] || { echo 
 cases=(
   "nodisplay | -DISPLAY -WAYLAND_DISPLAY -XDG_RUNTIME_DIR | scratch | start | wait | nonzero | ^vantor: no display to show the intro on \(DISPLAY is not set, WAYLAND_DISPLAY is not set\)$"
   "noserver  | SDL_VIDEODRIVER=x11 DISPLAY=$no_server | scratch | start | wait | nonzero | no sjades"
-  "nolog     |                         | /proc   | start    | wait | nonzero | empty"
+  "nolog     |                         | /proc   | start    | wait | 1       | ^vantor: cannot create debug.txt: .+$"
+  "loglink   |                         | link    | start    | wait | 1       | ^vantor: cannot create debug.txt: it is a symbolic link, which is not followed$"
+  "logfifo   |                         | fifo    | start    | wait | 1       | ^vantor: cannot create debug.txt: it is not a regular file$"
   "sigint    |                         | scratch | question | INT  | 130     | empty"
   "sigterm   |                         | scratch | question | TERM | 143     | empty"
   "wlnoseat  | -DISPLAY WAYLAND_DISPLAY=@headless | scratch | start | wait | 1 | ^vantor: no display to show the intro on \(DISPLAY is not set, the Wayland compositor at vantor-headless offers no seat for keyboard and pointer\)$"
@@ -43,9 +47,13 @@ trim() { local s="$1"; s="${s#"${s%%[![:space:]]*}"}"; echo "${s%"${s##*[![:spac
 
 run_case() {
   local name="$1" environment="$2" folder="$3" when="$4" action="$5" status="$6" stderr_re="$7"
-  local work="$scratch/exit-$name" envargs=() word pid box started left E2E_WAYLAND=""
+  local work="$scratch/exit-$name" envargs=() word pid box started left E2E_WAYLAND="" prepared="$folder"
   rm -rf "$work"; mkdir -p "$work"
-  [ "$folder" = scratch ] && folder="$work"
+  case "$folder" in
+    scratch) folder="$work" ;;
+    link) folder="$work"; echo keep >"$work/kept"; ln -s kept "$work/debug.txt" ;;
+    fifo) folder="$work"; mkfifo "$work/debug.txt" ;;
+  esac
   for word in $environment; do
     case "$word" in
       -*) envargs+=(-u "${word#-}") ;;
@@ -98,10 +106,16 @@ run_case() {
   done
   [ -z "$left" ] || { ps -o pid,stat,cmd -p "$left" >&2; e2e_fail "$name: processes left behind"; }
   if e2e_find_window "$E2E_NAME" 1 >/dev/null; then e2e_fail "$name: a window of the intro is still there"; fi
-  if [ "$folder" = "$work" ]; then
-    [ "$(tr -d '\r' <"$work/debug.txt")" = "$(printf 'debug file\n-------------------------')" ] ||
-      e2e_fail "$name: debug.txt should hold only its header"
-  fi
+  case "$prepared" in
+    scratch)
+      [ "$(tr -d '\r' <"$work/debug.txt")" = "$(printf 'debug file\n-------------------------')" ] ||
+        e2e_fail "$name: debug.txt should hold only its header" ;;
+    link)
+      [ -L "$work/debug.txt" ] && [ "$(cat "$work/kept")" = keep ] ||
+        e2e_fail "$name: the link or the file it points to was changed" ;;
+    fifo)
+      [ -p "$work/debug.txt" ] || e2e_fail "$name: the pipe was replaced" ;;
+  esac
 }
 
 for row in "${cases[@]}"; do

@@ -73,16 +73,31 @@ def stop(proc, timeout=10):
 
 # --- The page's server ---------------------------------------------------------
 
+# The slow line under /slow/: 500 kbit/s, shared by every file sent on it.
+SLOW_BYTES_PER_SECOND = 500_000 // 8
+
+
 class Handler(http.server.SimpleHTTPRequestHandler):
-    """Files as any static host serves them: no isolation headers. Under
-    /silent/ the same page is served without its module."""
+    """Files as any static host serves them: no isolation headers. The same
+    folder is also served under a few prefixes: /silent/ without its module,
+    /slow/ over a 500 kbit/s line, and /folder as a host that serves a
+    folder's address without the closing slash (/folder is its index.html,
+    /folder/NAME its files)."""
+    slow_lock = threading.Lock()
+    slow_clock = 0.0  # when the slow line is free again
 
     def end_headers(self):
         self.send_header("Cache-Control", "no-store")
         super().end_headers()
 
     def translate_path(self, path):
-        return super().translate_path(path[len("/silent"):] if path.startswith("/silent/") else path)
+        path = path.split("?")[0]
+        if path == "/folder":
+            path = "/index.html"
+        for prefix in ("/silent/", "/slow/", "/folder/"):
+            if path.startswith(prefix):
+                path = path[len(prefix) - 1:]
+        return super().translate_path(path)
 
     def send_head(self):
         path = self.path.split("?")[0]
@@ -90,6 +105,19 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.send_error(404)
             return None
         return super().send_head()
+
+    def copyfile(self, source, outputfile):
+        if not self.path.startswith("/slow/"):
+            return super().copyfile(source, outputfile)
+        try:
+            while chunk := source.read(1024):
+                with Handler.slow_lock:
+                    sent = max(time.time(), Handler.slow_clock) + len(chunk) / SLOW_BYTES_PER_SECOND
+                    Handler.slow_clock = sent
+                time.sleep(max(0.0, sent - time.time()))
+                outputfile.write(chunk)
+        except OSError:
+            pass  # the page went away meanwhile
 
     def log_message(self, *args):
         pass
@@ -321,6 +349,8 @@ class Engine:
                            before the page's own scripts where the protocol
                            allows it, else right after load
       click(x, y), press_escape()   input through the browser, not a script
+      hide(), show()       puts another tab over the page (a minimised
+                           window in WebKit) and brings the page back
       screenshot(rect)     PNG bytes of the page's rectangle {x, y, w, h}
       console()            the page's console lines, where the protocol has them
       close()
@@ -395,6 +425,7 @@ class Chromium(Engine):
         page = next((t for t in targets if t["type"] == "page"), None)
         if page is None:
             page = {"targetId": self.browser_call("Target.createTarget", {"url": "about:blank"})["targetId"]}
+        self.target, self.cover = page["targetId"], None
         self.session = self.browser_call("Target.attachToTarget", {"targetId": page["targetId"],
                                                                    "flatten": True})["sessionId"]
         self.call("Runtime.enable")
@@ -451,14 +482,27 @@ class Chromium(Engine):
             self.call("Input.dispatchKeyEvent", {"type": kind, "key": "Escape", "code": "Escape",
                                                  "windowsVirtualKeyCode": 27, "nativeVirtualKeyCode": 27})
 
+    def hide(self):
+        self.cover = self.browser_call("Target.createTarget", {"url": "about:blank"})["targetId"]
+
+    def show(self):
+        self.browser_call("Target.activateTarget", {"targetId": self.target})
+        if self.cover:
+            self.browser_call("Target.closeTarget", {"targetId": self.cover})
+            self.cover = None
+
+    def viewport(self, width, height, scale=1):
+        """The page's size and its device pixels per CSS pixel."""
+        self.call("Emulation.setDeviceMetricsOverride", {"width": width, "height": height,
+                                                         "deviceScaleFactor": scale, "mobile": False})
+
+    def scripts(self, enabled):
+        self.call("Emulation.setScriptExecutionDisabled", {"value": not enabled})
+
     def screenshot(self, rect):
         shot = self.call("Page.captureScreenshot", {"format": "png", "clip": {
             "x": rect["x"], "y": rect["y"], "width": rect["w"], "height": rect["h"], "scale": 1}})
         return base64.b64decode(shot["data"])
-
-    def throttle(self, rate):
-        """Slows the page's processor down rate times (1: full speed)."""
-        self.call("Emulation.setCPUThrottlingRate", {"rate": rate})
 
     def console(self):
         lines = []
@@ -530,6 +574,7 @@ class Firefox(Engine):
         self.rpc.call("session.new", {"capabilities": {"alwaysMatch": {"acceptInsecureCerts": True}}})
         self.rpc.call("session.subscribe", {"events": ["log.entryAdded"]})
         self.context = self.rpc.call("browsingContext.getTree", {"maxDepth": 0})["contexts"][0]["context"]
+        self.cover = None
         self.rpc.call("browsingContext.setViewport", {"context": self.context,
                                                       "viewport": {"width": VIEW_W, "height": VIEW_H}})
 
@@ -554,6 +599,15 @@ class Firefox(Engine):
 
     def press_escape(self):
         self.rpc.call("input.performActions", {"context": self.context, "actions": ESCAPE_KEY})
+
+    def hide(self):
+        self.cover = self.rpc.call("browsingContext.create", {"type": "tab"})["context"]
+
+    def show(self):
+        self.rpc.call("browsingContext.activate", {"context": self.context})
+        if self.cover:
+            self.rpc.call("browsingContext.close", {"context": self.cover})
+            self.cover = None
 
     def screenshot(self, rect):
         shot = self.rpc.call("browsingContext.captureScreenshot", {"context": self.context, "clip": {
@@ -656,6 +710,14 @@ class WebKit(Engine):
     def press_escape(self):
         self.request("POST", self.path("actions"), {"actions": ESCAPE_KEY})
         self.request("DELETE", self.path("actions"))
+
+    # Without a window manager a second tab does not hide the page here;
+    # minimising its window does.
+    def hide(self):
+        self.request("POST", self.path("window/minimize"), {})
+
+    def show(self):
+        self.request("POST", self.path("window/rect"), {"x": 0, "y": 0, "width": VIEW_W, "height": VIEW_H})
 
     def screenshot(self, rect):
         png = base64.b64decode(self.request("GET", self.path("screenshot")))

@@ -392,6 +392,28 @@ TEST_F(ApiTest, RatesSeeksPlayCountsMutesAndGain) {
   const Frames loud = render_all(muted.s, 4096, 4410);
   EXPECT_TRUE(std::any_of(loud.begin(), loud.end(), [](int16_t v) { return v != 0; }));
 
+  // The tracker's rules, chosen before rendering, play the song from its
+  // start their way: its centred notes keep their power on each side (the
+  // square-root pan law), where the player's own rules halve it. Chosen
+  // back, the player's own play exactly as before.
+  Song byRules(load(44100));
+  EXPECT_EQ(vxm_get_rules(byRules.s), VXM_RULES_PLAYER);
+  EXPECT_EQ(vxm_set_rules(nullptr, VXM_RULES_TRACKER), VXM_ERROR_ARGUMENT);
+  EXPECT_EQ(vxm_set_rules(byRules.s, static_cast<vxm_rules>(2)), VXM_ERROR_ARGUMENT);
+  ASSERT_EQ(vxm_set_rules(byRules.s, VXM_RULES_TRACKER), VXM_OK);
+  EXPECT_EQ(vxm_get_rules(byRules.s), VXM_RULES_TRACKER);
+  const Frames tracker = render_all(byRules.s, 4096, 4410);
+  double trackerPower = 0, playerPower = 0;
+  for (size_t i = 0; i < tracker.size(); ++i) {
+    const double t = tracker[i], f = full[i];
+    trackerPower += t * t;
+    playerPower += f * f;
+  }
+  EXPECT_NEAR(10 * std::log10(trackerPower / playerPower), 3.0, 0.3);
+  ASSERT_EQ(vxm_set_rules(byRules.s, VXM_RULES_PLAYER), VXM_OK);
+  const Frames again = render_all(byRules.s, 4096, 4410);
+  EXPECT_TRUE(std::equal(again.begin(), again.end(), full.begin()));
+
   // The gain scales the mix; 1 is the plain output.
   Song halved(load(44100));
   vxm_set_gain(halved.s, 0.5f);

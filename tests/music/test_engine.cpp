@@ -6,6 +6,8 @@
 #include "engine_fixture.h"
 #include "music/xm_loader.h"
 #include "music/xm_periods.h"
+#include "music/xm_rules.h"
+#include "music/xm_tracker_rules.h"
 
 using namespace xmtest;
 
@@ -233,6 +235,7 @@ TEST_F(XmEngineEffects, GlobalVolumeRetriggerCutAndDelay) {
   at(3, 0, cell(0, 0, 0, fx('G'), 0x50));
   at(0, 1, cell(C4, 1, 0x30, fx('R'), 0x53));
   at(0, 2, cell(C4, 1, 0, fx('E'), 0xC2));
+  at(1, 2, cell(C5, 1, 0, fx('E'), 0xD0));
   at(0, 3, cell(C4, 1));
   at(1, 3, cell(C5, 1, 0x20, fx('E'), 0xD2));
   play();
@@ -248,6 +251,8 @@ TEST_F(XmEngineEffects, GlobalVolumeRetriggerCutAndDelay) {
   EXPECT_NE(ch(1).voice, r);
   run(2);
   run(1);  // row 1: H02 slides down on ticks only
+  EXPECT_EQ(ch(2).period, 3840) << "ED0 delays nothing: the note plays at once";
+  EXPECT_EQ(voice(2).volume, 63);
   EXPECT_EQ(ch(3).period, 4608);
   EXPECT_EQ(ch(3).volume, 64) << "note delay keeps the old volume";
   run(1);
@@ -574,4 +579,39 @@ TEST_F(XmEngineEnvelopes, AutoVibratoSweep) {
     deltas.push_back(ch().periodDelta);
   }
   EXPECT_EQ(deltas, (std::vector<int>{0, 4, 8, 12, 16, 16}));
+}
+
+// The tracker's rules where they differ from the player's own, each against
+// what the other rule set does with the same cells.
+TEST_F(XmEngineEffects, TrackerRulesWhereTheyDiffer) {
+  at(0, 0, cell(C4, 1));
+  at(1, 0, cell(97));          // key off: no volume envelope
+  at(2, 0, cell(0, 0, 0x40));  // a volume brings it back
+  at(0, 1, cell(C4, 1, 0, fx('K'), 1));
+  at(0, 2, cell(C4, 1, 0x30));
+  at(1, 2, cell(C5, 0, 0, fx('E'), 0xD2));  // delayed, no instrument
+  at(0, 3, cell(C4, 1));
+  for (const XmRules* rules : {&xmPlayerRules, &xmTrackerRules}) {
+    const bool tracker = rules == &xmTrackerRules;
+    SCOPED_TRACE(tracker ? "tracker" : "player");
+    play();
+    p->rules = rules;
+    xm_start_song(p);
+    run(1);
+    EXPECT_EQ(ch(1).keyOff, tracker ? 0 : 1) << "K01 releases on tick 1";
+    run(1);
+    EXPECT_EQ(ch(1).keyOff, 1);
+    // A centred note: the square-root law gives each side the same power
+    // as the whole volume; the player's own halves it.
+    const MixVoice& v = voice(3);
+    const double left = v.leftLevel, right = v.rightLevel, volume = v.volume;
+    EXPECT_NEAR((left * left + right * right) / (volume * volume), tracker ? 1.0 : 0.5, 0.03);
+    rows(1);
+    run(2);  // row 1, tick 2: the delayed note
+    EXPECT_EQ(ch(2).period, 3840);
+    EXPECT_EQ(ch(2).volume, tracker ? 32 : 64) << "a delayed note without instrument keeps the volume";
+    EXPECT_EQ(voice(0).volume, 0) << "key off";
+    run(4);
+    EXPECT_EQ(voice(0).volume > 0, tracker) << "the volume column sounds the released note again";
+  }
 }

@@ -91,6 +91,18 @@ TEST(XmLoader, PatternLayoutCases) {
   EXPECT_EQ(cells[2].note, 0);
   EXPECT_EQ(cells[3].note, 60);
   EXPECT_EQ(cells[3].instrument, 0);
+
+  // A pattern header longer than its nine bytes is skipped whole.
+  ModuleDef o = basic();
+  o.set(0, 0, 0, cell(49, 1));
+  std::vector<uint8_t> bytes = build(o);
+  const size_t header = 60 + (bytes[60] | bytes[61] << 8);
+  bytes[header] = 13;
+  bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(header + 9), {0xEE, 0xEE, 0xEE, 0xEE});
+  song = load_bytes(bytes);
+  ASSERT_NE(song, nullptr) << load_error();
+  EXPECT_EQ(song->patterns[0].cells[0].note, 49);
+  EXPECT_EQ(song->instruments[0].samples[0]->length, 1000u);
 }
 
 TEST(XmLoader, SampleFormatCases) {
@@ -118,7 +130,23 @@ TEST(XmLoader, SampleFormatCases) {
   // 8-bit delta decoding wraps in 8 bits: 127 then +1 gives -128.
   SampleDef d;
   d.frames = {127 * 256, -128 * 256, 0};
-  ins.samples = {a, b, c, d};
+  // Stereo (type bit 5), 16-bit, each side 300 frames and delta coded on
+  // its own: one mono sample of 300 frames, the mean of the two sides, its
+  // loop counted in frames of one side.
+  SampleDef e;
+  e.sixteenBit = true;
+  for (int i = 0; i < 300; ++i) {
+    e.frames.push_back(static_cast<int16_t>(i * 100));
+    e.right.push_back(static_cast<int16_t>(-i * 50 - 7));
+  }
+  e.type = 1;
+  e.loopStart = 100;
+  e.loopLength = 150;
+  // 8-bit stereo without a loop.
+  SampleDef f;
+  f.frames.assign(40, 64 * 256);
+  f.right.assign(40, -32 * 256);
+  ins.samples = {a, b, c, d, e, f};
   ins.fadeout = 0x8001;
   m.instruments.push_back(ins);
   SongPtr song = load_bytes(build(m));
@@ -138,6 +166,18 @@ TEST(XmLoader, SampleFormatCases) {
   EXPECT_EQ(i0.samples[3]->data[0], 127 * 256);
   EXPECT_EQ(i0.samples[3]->data[1], -128 * 256);
   EXPECT_EQ(i0.samples[3]->data[2], 0);
+  const XmSample& st = *i0.samples[4];
+  ASSERT_EQ(st.length, 300u);
+  EXPECT_EQ(st.loopStart, 100u);
+  EXPECT_EQ(st.loopLength, 150u);
+  for (int i : {0, 1, 123, 299}) EXPECT_EQ(st.data[i], (i * 100 + (-i * 50 - 7)) >> 1) << i;
+  EXPECT_EQ(st.data[250], st.data[100]) << "guard frame from the mixed-down loop start";
+  const XmSample& st8 = *i0.samples[5];
+  ASSERT_EQ(st8.length, 40u);
+  EXPECT_EQ(st8.loopMode, XM_LOOP_NONE);
+  EXPECT_EQ(st8.data[0], 16 * 256);
+  EXPECT_EQ(st8.data[39], 16 * 256);
+  EXPECT_EQ(st8.data[40], 0);
 }
 
 TEST(XmLoader, EmptyInstrumentConsumesItsHeaderSize) {

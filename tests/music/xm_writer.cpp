@@ -103,6 +103,7 @@ std::vector<uint8_t> build(const ModuleDef& def) {
       sample.name = "sample";
       sample.eightBit = !s.sixteenBit;
       for (int16_t v : s.frames) sample.frames.push_back(s.sixteenBit ? v : static_cast<int8_t>(v >> 8));
+      for (int16_t v : s.right) sample.right.push_back(s.sixteenBit ? v : static_cast<int8_t>(v >> 8));
       sample.loop = static_cast<xmwrite::Loop>(s.type);
       sample.loopStart = s.loopStart;
       sample.loopLength = s.loopLength;

@@ -26,6 +26,7 @@ constexpr uint8_t fx(char c) { return c >= 'A' ? static_cast<uint8_t>(c - 'A' + 
 
 struct SampleDef {
   std::vector<int16_t> frames;   // absolute values; 8-bit samples use the high byte
+  std::vector<int16_t> right;    // a stereo sample's right side (type bit 5); empty for mono
   bool sixteenBit = false;
   uint8_t type = 0;              // loop bits as in the file (1 forward, 2 ping-pong)
   uint32_t loopStart = 0;        // frames

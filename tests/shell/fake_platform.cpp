@@ -102,7 +102,7 @@ void wave_close(void* d) {
   if (fake().wave) fake().wave->close(d);
 }
 void wave_pause(void*, bool) {}
-void wave_written(void*, std::uint32_t, std::uint32_t) {}
+bool wave_heard(void*, std::int32_t*, std::int32_t*, std::int32_t*) { return false; }
 void raise_thread_priority() {}
 void* thread_start(void (*body)(void*), void* argument) {
   return fake().wave ? fake().wave->startThread(body, argument) : nullptr;

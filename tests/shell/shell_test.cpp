@@ -53,7 +53,7 @@ TEST_F(InScratchFolder, DebugLogHoldsHeaderAndClosingLine) {
   EXPECT_EQ(read_log(), kHeader + "-------------------------\n");
 }
 
-TEST_F(InScratchFolder, LogThatCannotBeCreatedEndsSilently) {
+TEST_F(InScratchFolder, LogThatCannotBeCreatedEndsBeforeAnythingShows) {
   fs::create_directory("debug.txt");  // even root cannot open a folder as a file
   EXPECT_EQ(vantor_main(), kStartFailed);
   EXPECT_TRUE(FakePlatform::get().calls.empty());

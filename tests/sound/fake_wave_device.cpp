@@ -44,6 +44,12 @@ void close_device(void* device) {
   fake.closes.fetch_add(1);
 }
 
+bool heard_device(void* device, BlockStamp* stamp) {
+  if (device != &handle || !fake.renders) return false;
+  *stamp = fake.heard;
+  return true;
+}
+
 void raise_priority() { fake.prioritiesRaised.fetch_add(1); }
 
 void* start_thread(void (*body)(void*), void* argument) {
@@ -60,7 +66,7 @@ void sleep_for(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono:
 
 const XmWaveDevice table = {open_device, prepare_device, start_device, device_position,
                             close_device, raise_priority, start_thread, join_thread, sleep_for,
-                            nullptr, nullptr};
+                            nullptr, heard_device};
 
 }  // namespace
 
@@ -80,6 +86,8 @@ void reset_fake_wave() {
   fake.playing.store(false);
   fake.readsAfterClose.store(0);
   fake.closed.store(false);
+  fake.renders = false;
+  fake.heard = BlockStamp{};
 }
 
 const XmWaveDevice* fake_wave_device() { return &table; }

@@ -22,6 +22,9 @@ struct FakeWave {
   std::atomic<bool> closed{false};
   // Position reads seen after the device was closed: must stay 0.
   std::atomic<int> readsAfterClose{0};
+  // A device that plays the song itself, and what it says it plays.
+  bool renders = false;
+  BlockStamp heard{};
 };
 
 // The fake that the table below drives; reset it with reset_fake_wave.

@@ -229,6 +229,22 @@ TEST_F(Output, TwoOutputsPlayTheirOwnSongs) {
   play_to(0, 40);
 }
 
+TEST_F(Output, DeviceThatPlaysTheSongItselfIsOnlyStartedAndAnswersTheQueries) {
+  fake_wave().renders = true;
+  fake_wave().heard = BlockStamp{3, 17, 12345};
+  ASSERT_TRUE(xm_play(output, song));
+  EXPECT_EQ(fake_wave().starts.load(), 1);
+  EXPECT_EQ(fake_wave().buffer, nullptr) << "a buffer was prepared";
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(fake_wave().positionReads.load(), 0) << "an output thread runs for a device that needs none";
+  EXPECT_EQ(xm_get_order(output), 3);
+  EXPECT_EQ(xm_get_row(output), 17);
+  EXPECT_EQ(xm_get_time(output), 12345);
+  EXPECT_TRUE(xm_stop(output));
+  EXPECT_EQ(fake_wave().closes.load(), 1);
+  EXPECT_EQ(xm_get_time(output), 0);
+}
+
 TEST(OutputQueries, AnswerZeroForNullOutput) {
   EXPECT_EQ(xm_get_order(nullptr), 0);
   EXPECT_EQ(xm_get_row(nullptr), 0);

@@ -7,8 +7,8 @@ program's own ("PROGRAM: ..." or "usage: ...", not a module's summary) and
 exactly the paths present in the folder afterwards.
 
 Usage: cases.py PROGRAM EXECUTABLE MODULE SCRATCH [wine]
-  PROGRAM  xm-render, xm-compose, xm-soak, xm-play, vantor-capture or
-           serve-web.sh
+  PROGRAM  xm-render, xm-compose, xm-soak, xm-play, vantor-capture,
+           serve-web.sh or startup.py (the web page's start-up benchmark)
   MODULE   an XM module to play (2.xm)
   wine     run EXECUTABLE (a Windows build) under Wine, only the cases marked
            for it
@@ -24,6 +24,8 @@ A prepared "name" that does not end in .xm is a file holding "old". Any of
 them may end in "!MODE", "!MODE:USER" or "!:USER": its permissions (octal)
 and owner, set when prepared and checked afterwards.
 """
+import fcntl
+import http.client
 import inspect
 import os
 import pty
@@ -35,6 +37,7 @@ import shutil
 import signal
 import socket
 import stat
+import struct
 import subprocess
 import sys
 import termios
@@ -53,7 +56,10 @@ ESCAPE = "\x1b]0;owned\x07\x1b[2J"  # sets the terminal's title, clears the scre
 #         tty      standard output is a terminal
 #         stop=RE  end the program once a line of standard error matches
 #         signal=S send S once the status line shows; the terminal must be
-#                  restored afterwards
+#                  restored afterwards, whatever S does
+#         columns=N the terminal is N columns wide (resize=N: narrowed to N,
+#                  with SIGWINCH, once the status line shows); every redraw
+#                  must stay within N - 1 columns, on one line
 #         keys=K   type K once the status line shows, wait for the status
 #                  line to match screen=RE, then type q (with end: wait for
 #                  the program to end by itself)
@@ -73,6 +79,13 @@ ESCAPE = "\x1b]0;owned\x07\x1b[2J"  # sets the terminal's title, clears the scre
 #                  its output file open; KILLED: the status of a program the
 #                  signal ended
 #         fifo=N   the FIFO N is read while the program runs
+#         tmpdir   TMPDIR is the case's tmp/
+#         needs=P  skipped without program P
+#         serve    the server's case (serve-web.sh FREE, needs the web page
+#                  built): started while the test holds the build lock, it
+#                  must wait for it; then it serves the package's files and
+#                  nothing else, answers bad paths with 400, and SIGTERM ends
+#                  it and removes its copy (TMPDIR is the case's tmp/)
 XM_RENDER = [
     (["--help"], [], 0, None, [], dict(out=r"^usage: xm-render .*--loops N .* 0 to 10000\n.*" + SIX_HOURS, wine=True)),
     (["--version"], [], 0, None, [], dict(out=r"^xm-render \d", wine=True)),
@@ -83,6 +96,7 @@ XM_RENDER = [
     (["s.xm", "--loops", "-1"], ["s.xm"], 2, "xm-render: --loops: -1 is below the limit of 0", ["s.xm"], {}),
     (["s.xm", "--loops", "abc"], ["s.xm"], 2, "xm-render: --loops: 'abc' is not a whole number", ["s.xm"], {}),
     (["s.xm", "--bogus"], ["s.xm"], 2, "xm-render: --bogus: unknown option", ["s.xm"], dict(wine=True)),
+    (["s.xm", "--rules", "fast"], ["s.xm"], 2, "xm-render: --rules: 'fast' is not player or tracker", ["s.xm"], {}),
     (["s.xm", "-o", "a.wav", "-o", "b.wav"], ["s.xm"], 2, "xm-render: -o: given twice", ["s.xm"], {}),
     (["s.xm", "--seconds=1"], ["s.xm"], 0, None, ["s.xm", "s.wav"], dict(wine=True)),
     # Loud at the WAV file's limit, said before the long render starts.
@@ -181,11 +195,16 @@ XM_SOAK = [
 XM_PLAY = [
     (["--help"], [], 0, None, [], dict(out=r"^usage: xm-play")),
     (["--version"], [], 0, None, [], dict(out=r"^xm-play \d")),
-    ([], [], 2, "usage: xm-play IN.xm...", [], {}),
+    ([], [], 2, "usage: xm-play [--rules player|tracker] IN.xm...", [], {}),
     (["--loop", "s.xm"], ["s.xm"], 2, "xm-play: --loop: unknown option", ["s.xm"], {}),
+    (["--rules", "fast", "s.xm"], ["s.xm"], 2, "xm-play: --rules: 'fast' is not player or tracker", ["s.xm"], {}),
     (["missing.xm"], [], 1, "xm-play: missing.xm: cannot open: No such file or directory", [], {}),
     (["s.xm"], ["s.xm"], 130, None, ["s.xm"], dict(signal=signal.SIGINT)),
     (["s.xm"], ["s.xm"], 143, None, ["s.xm"], dict(signal=signal.SIGTERM)),
+    (["s.xm"], ["s.xm"], -signal.SIGQUIT, None, ["s.xm"], dict(signal=signal.SIGQUIT)),
+    (["s.xm"], ["s.xm"], -signal.SIGHUP, None, ["s.xm"], dict(signal=signal.SIGHUP)),
+    (["s.xm"], ["s.xm"], 0, None, ["s.xm"], dict(columns=30)),
+    (["s.xm"], ["s.xm"], 0, None, ["s.xm"], dict(resize=30)),
     # Right skips four orders; the clock then shows the song's position,
     # about half a minute into 2.xm, not the seconds played.
     (["s.xm"], ["s.xm"], 0, None, ["s.xm"], dict(keys="\x1b[C", screen=r" 4/10 \d\d  0:[2-4]\d / ")),
@@ -256,14 +275,44 @@ VANTOR_CAPTURE = [
 ]
 
 # The port is checked before anything is built; "BUSY" is a port another
-# program listens on.
+# program listens on, "FREE" one nobody does, "UNPRIVILEGED" the lowest port
+# any user may take.
 SERVE_WEB = [
     (["x"], [], 2, "serve-web.sh: port 'x': not a port number (1 to 65535)", [], {}),
     (["70000"], [], 2, "serve-web.sh: port '70000': not a port number (1 to 65535)", [], {}),
+    ([""], [], 2, "serve-web.sh: port '': not a port number (1 to 65535)", [], {}),
+    (["\u0668\u0660\u0660\u0660"], [], 2, "serve-web.sh: port '\u0668\u0660\u0660\u0660': not a port number (1 to 65535)",
+     [], {}),
     (["BUSY"], [], 1, "serve-web.sh: port BUSY: in use by another program", [], {}),
+    (["80"], [], 1, "serve-web.sh: port 80: only the administrator may serve on ports below UNPRIVILEGED;"
+     " choose one from UNPRIVILEGED to 65535", [], dict(user="nobody")),
+    (["FREE"], ["tmp/"], 143, None, ["tmp/"], dict(serve=True)),
 ]
 
-PROGRAMS = {"serve-web.sh": SERVE_WEB, "xm-render": XM_RENDER, "xm-compose": XM_COMPOSE, "xm-soak": XM_SOAK, "xm-play": XM_PLAY,
+# What the server must answer: (path, status, content type or None).
+SERVED = [
+    ("/", 200, "text/html"), ("/vantor.wasm", 200, "application/wasm"), ("/2.xm", 200, None),
+    ("/CMakeCache.txt", 404, None), ("/compile_commands.json", 404, None), ("/CMakeFiles/", 404, None),
+    ("/%00", 400, None), ("/index.html%00.txt", 400, None), ("/..%2fCMakeCache.txt", 400, None),
+]
+
+# A page that answers the question at once and marks its first frame, for a
+# run of the benchmark without the intro.
+QUICK_PAGE = ("web/index.html=<!doctype html><title>quick</title><body data-state=question><div id=question>"
+              "<div class=caption>Vantor Filigree by Kestrel</div><div class=text>fullscreen?</div>"
+              "<button data-answer=no onclick=\"performance.mark('vantor-answered');"
+              "performance.mark('vantor-first-frame');document.body.dataset.state='running'\">No</button></div>")
+
+# Every run, whatever ends it, leaves nothing in the temporary folder.
+WEB_STARTUP = [
+    (["--runs", "0"], [], 2, "startup.py: --runs: 0 is below the limit of 1", [], {}),
+    (["--engines", "bogus"], [], 2, "startup.py: --engines: 'bogus' is not an engine (chromium, firefox, webkit)",
+     [], {}),
+    (["--runs", "1", "--engines", "chromium", "web"], ["tmp/", "web/", "web/vantor.wasm=", QUICK_PAGE], 0, None,
+     ["tmp/", "web/", "web/vantor.wasm=", "web/index.html"], dict(tmpdir=True, needs="chromium", out=r"chromium +1 ")),
+]
+
+PROGRAMS = {"startup.py": WEB_STARTUP, "serve-web.sh": SERVE_WEB, "xm-render": XM_RENDER, "xm-compose": XM_COMPOSE, "xm-soak": XM_SOAK, "xm-play": XM_PLAY,
             "vantor-capture": VANTOR_CAPTURE}
 
 
@@ -472,8 +521,10 @@ def run_case(program, command, args, extras, folder, env, sent=None):
         if user is not None:
             as_user(user)()
 
-    if "signal" in extras or "keys" in extras:
+    if "signal" in extras or "keys" in extras or "columns" in extras or "resize" in extras:
         return run_on_terminal(command + args, extras, folder, env)
+    if extras.get("serve"):
+        return run_server(command, args, folder, env)
     stdout = subprocess.PIPE
     stderr = subprocess.PIPE
     master = slave = None
@@ -491,6 +542,8 @@ def run_case(program, command, args, extras, folder, env, sent=None):
         got = []
         fifo = threading.Thread(target=drain_fifo, args=(os.path.join(folder, extras["fifo"]), got), daemon=True)
         fifo.start()
+    if extras.get("tmpdir"):
+        env = dict(env, TMPDIR=os.path.join(folder, "tmp"))
     p = subprocess.Popen(command + args, cwd=folder, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
                          stderr=stderr, preexec_fn=limits, text=True, errors="replace")
     if slave is not None:
@@ -567,8 +620,17 @@ def run_on_terminal(command, extras, folder, env):
     """Plays on a pseudo-terminal; once the status line runs, sends a signal or
     types keys, and checks that the terminal's line mode and echo came back."""
     master, slave = pty.openpty()
+    width = extras.get("columns") or extras.get("resize")
+
+    def set_width(columns):
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+
+    if "columns" in extras:
+        set_width(width)
+    # No core file from SIGQUIT in the case's folder.
     p = subprocess.Popen(command, cwd=folder, env=env, stdin=slave, stdout=slave, stderr=subprocess.PIPE,
-                         start_new_session=True, text=True)
+                         start_new_session=True, text=True,
+                         preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
     screen = b""
 
     def read_until(done, seconds):
@@ -590,6 +652,17 @@ def run_on_terminal(command, extras, folder, env):
             problems.append(f"the status line shows {status()!r}, expected {extras['screen']!r}")
         if not extras.get("end"):
             os.write(master, b"q")
+    elif width:
+        mark = screen.find(b"\n") + 1  # the module's summary line is a line of its own
+        if "resize" in extras:
+            # Not the session's controlling terminal: the resize is told as a
+            # terminal would tell it.
+            set_width(width)
+            p.send_signal(signal.SIGWINCH)
+            read_until(lambda: False, 0.3)
+            mark = len(screen)
+        read_until(lambda: False, 1)
+        os.write(master, b"q")
     else:
         p.send_signal(extras["signal"])
     # The terminal is read meanwhile, so that the status line never blocks.
@@ -607,10 +680,82 @@ def run_on_terminal(command, extras, folder, env):
     mode = termios.tcgetattr(slave)[3]
     if not (mode & termios.ICANON and mode & termios.ECHO):
         problems.append("the terminal was left without line mode and echo")
+    if width:
+        read_until(lambda: False, 0.2)
+        drawn = screen[mark:].rstrip(b"\r\n")
+        if b"\n" in drawn:
+            problems.append(f"the status line scrolled a new line on a {width}-column terminal")
+        wide = [s for s in drawn.split(b"\r") if len(s) > width - 1]
+        if wide:
+            problems.append(f"a status line of {len(wide[0])} columns on a {width}-column terminal: {wide[0]!r}")
     err = p.stderr.read()
     os.close(slave)
     os.close(master)
     return p.returncode, screen.decode(errors="replace"), err, problems
+
+
+def run_server(command, args, folder, env):
+    """Starts serve-web.sh while holding its build lock, then asks it for the
+    paths in SERVED and stops it with SIGTERM."""
+    problems = []
+    lock = open(os.path.join(os.path.dirname(os.path.dirname(command[0])), "build", "serve-web.lock"), "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    p = subprocess.Popen(command + args, cwd=folder, env=dict(env, TMPDIR=os.path.join(folder, "tmp")),
+                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    said = {"out": "", "err": ""}
+
+    def collect(stream, key):
+        for line in stream:
+            said[key] += line
+
+    # Daemons: a server left behind would hold the pipes open.
+    readers = [threading.Thread(target=collect, args=(p.stdout, "out"), daemon=True),
+               threading.Thread(target=collect, args=(p.stderr, "err"), daemon=True)]
+    for r in readers:
+        r.start()
+
+    def wait_for(key, text, seconds):
+        until = time.time() + seconds
+        while time.time() < until and text not in said[key] and p.poll() is None:
+            time.sleep(0.1)
+        return text in said[key]
+
+    if not wait_for("err", "waiting for it", 10):
+        problems.append("did not wait for the build lock another copy holds")
+    lock.close()
+    if wait_for("out", "Serving", 300):
+        port = int(re.search(r"127\.0\.0\.1:(\d+)/", said["out"]).group(1))
+        for path, status, kind in SERVED:
+            connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+            try:
+                connection.request("GET", path)
+                reply = connection.getresponse()
+                reply.read()
+                if reply.status != status or (kind and not reply.getheader("Content-Type", "").startswith(kind)):
+                    problems.append(f"GET {path}: {reply.status} {reply.getheader('Content-Type')},"
+                                    f" expected {status} {kind or ''}".rstrip())
+            except (OSError, http.client.HTTPException) as e:
+                problems.append(f"GET {path}: no reply ({e!r})")
+            finally:
+                connection.close()
+        p.send_signal(signal.SIGTERM)
+        try:
+            p.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            problems.append("still running 10 s after SIGTERM")
+        with socket.socket() as probe:
+            if probe.connect_ex(("127.0.0.1", port)) == 0:
+                problems.append(f"something still serves on port {port} after SIGTERM")
+    else:
+        problems.append("never said that it serves")
+    if p.poll() is None:
+        p.kill()
+    p.wait()
+    for r in readers:
+        r.join(timeout=5)
+        if r.is_alive():
+            problems.append("something it started still holds its output open")
+    return p.returncode, said["out"], said["err"], problems
 
 
 def main():
@@ -647,15 +792,28 @@ def main():
             label += " (end)" if extras.get("end") else " (skip)"
         if "last" in extras:
             label += " (line left)"
+        if "columns" in extras or "resize" in extras:
+            label += f" ({'narrowed to ' if 'resize' in extras else ''}{extras.get('columns') or extras['resize']} columns)"
         if extras.get("video") and subprocess.run(command + ["--video", "x.avi"], capture_output=True).returncode != 2:
             print(f"skip {label}: no video output in this build")
+            continue
+        if extras.get("needs") and not shutil.which(extras["needs"]):
+            print(f"skip {label}: {extras['needs']} is not installed")
+            continue
+        if extras.get("serve") and not os.path.exists(
+                os.path.join(os.path.dirname(os.path.dirname(command[0])), "build", "web", "vantor.wasm")):
+            print(f"skip {label}: the web page has not been built")
+            continue
+        if extras.get("user") and program == "serve-web.sh" and unprivileged_port_start() <= 80:
+            print(f"skip {label}: any user may serve on port 80 here")
             continue
         other_user = ("user" in extras or "shared" in extras or "attack" in extras or
                       any(attributes(spec)[2] for spec in prepared + afterwards))
         if other_user and os.geteuid() != 0:
             print(f"skip {label}: needs root, to act as a second user")
             continue
-        if "user" in extras and not runs_as(extras["user"], command):
+        # The server takes no --version; the check is for the compiled tools.
+        if "user" in extras and program != "serve-web.sh" and not runs_as(extras["user"], command):
             print(f"skip {label}: {extras['user']} cannot run {command[-1]}")
             continue
         for sent in extras.get("kill", [None]):
@@ -672,6 +830,15 @@ def main():
             else:
                 print(f"ok   {shown_label}")
     sys.exit(1 if failures else 0)
+
+
+def unprivileged_port_start():
+    """The lowest port any user may serve on here."""
+    try:
+        with open("/proc/sys/net/ipv4/ip_unprivileged_port_start") as f:
+            return int(f.read())
+    except OSError:
+        return 1024
 
 
 def run_row(program, command, module, scratch, name, env, row, sent):
@@ -700,8 +867,11 @@ def run_row(program, command, module, scratch, name, env, row, sent):
     busy.bind(("127.0.0.1", 0))
     busy.listen()
     port = str(busy.getsockname()[1])
-    args = [a.replace("BUSY", port) for a in args]
-    first = first.replace("BUSY", port) if first else first
+    with socket.socket() as free:
+        free.bind(("127.0.0.1", 0))
+        free_port = str(free.getsockname()[1])
+    args = [a.replace("BUSY", port).replace("FREE", free_port) for a in args]
+    first = first.replace("BUSY", port).replace("UNPRIVILEGED", str(unprivileged_port_start())) if first else first
     status_got, out, err, problems = run_case(program, command, args, extras, folder,
                                               dict(env, SDL_DISKAUDIOFILE=disk), sent)
     busy.close()

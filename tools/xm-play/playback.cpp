@@ -97,8 +97,6 @@ void Playback::refill() {
     const int playing = block_being_played();
     while (fillBlock_ != playing) {
       render_block(fillBlock_);
-      const auto blockBytes = static_cast<uint32_t>(blockFrames * 4);
-      if (wave_->written) wave_->written(device_, static_cast<uint32_t>(fillBlock_) * blockBytes, blockBytes);
       fillBlock_ = fillBlock_ + 1 == blockCount ? 0 : fillBlock_ + 1;
       const int next = playBlock_.load(std::memory_order_relaxed) + 1;
       playBlock_.store(next == blockCount ? 0 : next, std::memory_order_release);

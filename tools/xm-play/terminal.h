@@ -5,7 +5,8 @@
 enum class Key { none, pause, back, forward, next, quit };
 
 // Switches the keyboard to single key presses when standard input is a
-// terminal (restored by terminal_close and on interruption).
+// terminal; restored by terminal_close, at exit and before any signal ends
+// the process.
 void terminal_open();
 void terminal_close();
 
@@ -19,3 +20,9 @@ int terminal_interrupt_status();
 
 // True when standard output is a terminal, so a status line can be redrawn.
 bool terminal_has_status();
+
+// The width of the terminal on standard output in columns, asked again at
+// every call, so that it follows a resize (80 when it cannot be known). On a
+// POSIX terminal a resize (SIGWINCH) also ends the wait in terminal_key at
+// once, as Key::none, so that the line is redrawn to the new width.
+int terminal_columns();

@@ -60,3 +60,10 @@ Key terminal_key(int timeoutMs) {
 int terminal_interrupt_status() { return static_cast<int>(interrupted); }
 
 bool terminal_has_status() { return _isatty(_fileno(stdout)) != 0; }
+
+int terminal_columns() {
+  // Lines wrap at the width of the console's buffer.
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) && info.dwSize.X > 0) return info.dwSize.X;
+  return 80;
+}

@@ -1,7 +1,7 @@
 // xm-play: plays XM modules one after the other through the intro's own
 // wave device, each once through to its end.
 //
-//   xm-play IN.xm...
+//   xm-play [--rules player|tracker] IN.xm...
 //
 // On a terminal one status line redraws in place: title, order and row,
 // elapsed and total time, and a level meter per group of channels. Keys:
@@ -22,8 +22,11 @@
 namespace {
 
 const char usageText[] =
-    "usage: xm-play IN.xm...\n"
+    "usage: xm-play [--rules player|tracker] IN.xm...\n"
     "  plays the modules one after the other, each once through\n"
+    "  --rules R  player (default): this player's own rules, as the intro plays;\n"
+    "             tracker: the rules of the tracker that defined the format, as\n"
+    "             the songs' composers heard them\n"
     "  keys: space pause, left/right skip orders, n next file, q or Escape quit\n"
     "  Ctrl-C ends it with status 130, SIGTERM with 143\n"
     "  --help, --version\n";
@@ -35,6 +38,16 @@ std::string clock(int64_t ms) {
   const int64_t s = ms / 1000;
   std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(s / 60), static_cast<long long>(s % 60));
   return text;
+}
+
+// The status line within `columns`: it stays off the last column, where a
+// terminal wraps it and every redraw would scroll a new line. The title gives
+// way first, then the end of the facts (the meter before the clock).
+std::string fit_status(const std::string& title, const std::string& facts, int columns) {
+  const size_t room = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
+  if (title.size() + 2 + facts.size() <= room) return title + "  " + facts;
+  if (facts.size() + 3 <= room) return title.substr(0, room - facts.size() - 3) + "~  " + facts;
+  return facts.substr(0, room);
 }
 
 struct Status {
@@ -49,11 +62,14 @@ struct Status {
     for (int g = 0; g < groups; ++g) meter.push_back(shades[((heard.levels >> (4 * g)) & 15) * 9 / 15]);
     char position[48];
     std::snprintf(position, sizeof position, "%3d/%d %02d", heard.order, orders, heard.row);
-    std::string line = title.empty() ? "(untitled)" : title;
-    line += "  " + std::string(position) + "  " + clock(std::clamp<int64_t>(heard.ms, 0, lengthMs)) + " / " +
-            clock(lengthMs) + "  [" + meter + "]" + (paused ? "  paused" : "");
+    const std::string facts = std::string(position) + "  " + clock(std::clamp<int64_t>(heard.ms, 0, lengthMs)) +
+                              " / " + clock(lengthMs) + "  [" + meter + "]" + (paused ? "  paused" : "");
+    const int columns = terminal_columns();
+    std::string line = fit_status(title.empty() ? "(untitled)" : title, facts, columns);
     const size_t width = line.size();
-    if (line.size() < lastWidth) line.append(lastWidth - line.size(), ' ');
+    // Blanks over the rest of a longer line drawn before, never past the edge.
+    const size_t clear = std::min(lastWidth, static_cast<size_t>(std::max(columns - 1, 0)));
+    if (line.size() < clear) line.append(clear - line.size(), ' ');
     lastWidth = width;
     std::printf("\r%s", line.c_str());
     std::fflush(stdout);
@@ -104,10 +120,20 @@ Outcome play(const std::string& path, vxm_song* song, Status& status, bool showS
 int main(int argc, char** argv) {
   if (const int status = cli::start("xm-play", argc, argv, usageText); status >= 0) return status;
   std::vector<std::string> files;
+  vxm_rules rules = VXM_RULES_PLAYER;
   cli::Args args(argc, argv);
+  std::string value;
   while (args.next()) {
-    if (args.is_option()) return cli::usage_error(args.word(), "unknown option");
-    files.push_back(args.word());
+    const std::string& a = args.word();
+    if (!args.is_option()) {
+      files.push_back(a);
+    } else if (a == "--rules") {
+      if (!args.value(&value)) return 2;
+      if (value != "player" && value != "tracker") return cli::usage_error(a, "'" + value + "' is not player or tracker");
+      rules = value == "tracker" ? VXM_RULES_TRACKER : VXM_RULES_PLAYER;
+    } else {
+      return cli::usage_error(a, "unknown option");
+    }
   }
   const bool showStatus = terminal_has_status();
   int result = 0;
@@ -123,6 +149,7 @@ int main(int argc, char** argv) {
       result = 1;
       continue;
     }
+    vxm_set_rules(song, rules);
     const vxm_length length = vxm_measure(song, 1, -1);
     std::printf("%s: %s\n", file.c_str(), module_summary(song, length).c_str());
     std::fflush(stdout);

@@ -3,7 +3,7 @@
 // exactly what the intro plays.
 //
 //   xm-render IN.xm [-o OUT.wav|-] [--loops N] [--seconds S] [--fade S] [--rows] [--mixer PATH] [--rate HZ]
-//             [--force]
+//             [--rules player|tracker] [--force]
 //   xm-render --info IN.xm...
 //
 // By default the song is rendered once, to where it first comes back to a row
@@ -38,7 +38,7 @@ namespace {
 
 const char usageText[] =
     "usage: xm-render IN.xm [-o OUT.wav|-] [--loops N] [--seconds S] [--fade S] [--rows]\n"
-    "                 [--mixer PATH] [--rate HZ] [--force]\n"
+    "                 [--mixer PATH] [--rate HZ] [--rules player|tracker] [--force]\n"
     "       xm-render --info IN.xm...\n"
     "  renders IN.xm to a 16-bit stereo WAV file, once through the song\n"
     "  -o OUT.wav     output file (default: IN with the extension .wav); - for standard output\n"
@@ -51,6 +51,9 @@ const char usageText[] =
     "                 or avx512; every path gives the same output\n"
     "  --rate HZ      frames per second, " VXM_TEXT(VXM_RATE_MIN) " to " VXM_TEXT(VXM_RATE_MAX) " (default "
     VXM_TEXT(VXM_RATE_DEFAULT) ")\n"
+    "  --rules R      player (default): this player's own rules, as the intro\n"
+    "                 plays; tracker: the rules of the tracker that defined the\n"
+    "                 format, as the song's composer heard it\n"
     "  --info         print one line per module (title, channels, patterns,\n"
     "                 instruments, length, frequency table) without rendering\n"
     "  --force        replace OUT.wav even where it is read-only or another user's\n"
@@ -155,6 +158,7 @@ int main(int argc, char** argv) {
   double seconds = 0.0, fadeSeconds = 0.0;
   bool haveOut = false, haveSeconds = false, haveFade = false, rows = false, infoMode = false, force = false;
   long loops = 0, rate = VXM_RATE_DEFAULT;
+  vxm_rules rules = VXM_RULES_PLAYER;
   bool haveLoops = false;
   cli::Args args(argc, argv);
   std::string value, reason, secondsText;
@@ -190,6 +194,10 @@ int main(int argc, char** argv) {
     } else if (a == "--rate") {
       if (!args.value(&value)) return 2;
       if (!cli::parse_count(value, VXM_RATE_MIN, VXM_RATE_MAX, &rate, &reason)) return cli::usage_error(a, reason);
+    } else if (a == "--rules") {
+      if (!args.value(&value)) return 2;
+      if (value != "player" && value != "tracker") return cli::usage_error(a, "'" + value + "' is not player or tracker");
+      rules = value == "tracker" ? VXM_RULES_TRACKER : VXM_RULES_PLAYER;
     } else if (a == "--info") {
       if (!args.no_value()) return 2;
       infoMode = true;
@@ -225,6 +233,7 @@ int main(int argc, char** argv) {
 
   vxm_song* song = load_module(in, hz);
   if (!song) return 1;
+  vxm_set_rules(song, rules);
   const vxm_length once = vxm_measure(song, 1, -1);
   std::fprintf(stderr, "%s: %s\n", cli::printable(in).c_str(), module_summary(song, once, hz).c_str());
   if (haveSeconds) {

@@ -122,29 +122,33 @@ void put_instrument_header(Bytes& b, const Instrument& ins) {
 }
 
 void put_sample_header(Bytes& b, const Sample& s) {
-  const std::uint64_t unit = s.eightBit ? 1 : 2;
+  // The byte counts of a stereo sample cover both sides.
+  const std::uint64_t unit = (s.eightBit ? 1 : 2) * (s.right.empty() ? 1 : 2);
   b.u32(stored_or(s.lengthBytes, s.frames.size() * unit));
   b.u32(stored_or(s.loopStartBytes, s.loopStart * unit));
   b.u32(stored_or(s.loopLengthBytes, s.loopLength * unit));
   b.u8(s.volume);
   b.u8(static_cast<std::uint8_t>(s.finetune));
-  b.u8(static_cast<unsigned>(s.loop) | (s.eightBit ? 0 : 0x10));
+  b.u8(static_cast<unsigned>(s.loop) | (s.eightBit ? 0 : 0x10) | (s.right.empty() ? 0 : 0x20));
   b.u8(s.panning);
   b.u8(static_cast<std::uint8_t>(s.relativeNote));
   b.u8(0);
   b.text(s.name, 22);
 }
 
-// Delta coded in the sample's own width.
+// Delta coded in the sample's own width; each side of a stereo sample on
+// its own.
 void put_sample_data(Bytes& b, const Sample& s) {
-  int previous = 0;
-  for (std::int16_t v : s.frames) {
-    const int delta = v - previous;
-    previous = v;
-    if (s.eightBit) {
-      b.u8(static_cast<unsigned>(delta) & 0xFF);
-    } else {
-      b.u16(static_cast<unsigned>(delta) & 0xFFFF);
+  for (const std::vector<std::int16_t>* side : {&s.frames, &s.right}) {
+    int previous = 0;
+    for (std::int16_t v : *side) {
+      const int delta = v - previous;
+      previous = v;
+      if (s.eightBit) {
+        b.u8(static_cast<unsigned>(delta) & 0xFF);
+      } else {
+        b.u16(static_cast<unsigned>(delta) & 0xFFFF);
+      }
     }
   }
 }

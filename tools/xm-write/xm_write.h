@@ -24,6 +24,9 @@ struct Sample {
   std::string name;
   // Frame values: -128..127 when eightBit, else the full 16-bit range.
   std::vector<std::int16_t> frames;
+  // A stereo sample's right side, as long as `frames` (then the left side);
+  // empty for mono.
+  std::vector<std::int16_t> right;
   bool eightBit = false;
   Loop loop = Loop::none;
   std::uint32_t loopStart = 0;   // frames

@@ -8,7 +8,8 @@
 //   a display (SDL fell back to a driver that shows nothing, or the only
 //   one is a Wayland compositor without a seat, which SDL cannot start on)
 //   one line on standard error and a failed start;
-// - executable_folder from SDL's base path;
+// - executable_folder from SDL's base path; the log file through POSIX
+//   calls that neither follow a link nor wait on a pipe (../posix_log_file.cpp);
 // - the window with an OpenGL context, full screen as a desktop-sized
 //   window (the display mode is never changed), Escape and close as the quit
 //   event, the screen saver held off;
@@ -19,7 +20,7 @@
 // - the wave device over SDL audio (sdl_wave.cpp), threads from the standard
 //   library (../std_thread.cpp).
 // Leaves out: module_instance (null: there is no module handle), and
-// wave_written is empty, as SDL's callback reads the buffer in place.
+// wave_heard answers false, as SDL plays the buffer.
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
 

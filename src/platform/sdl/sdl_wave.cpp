@@ -144,8 +144,8 @@ void wave_close(void* device) {
   SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
-// SDL pulls from the looping buffer itself.
-void wave_written(void*, std::uint32_t, std::uint32_t) {}
+// SDL plays the looping buffer.
+bool wave_heard(void*, std::int32_t*, std::int32_t*, std::int32_t*) { return false; }
 
 void raise_thread_priority() { SDL_SetThreadPriority(SDL_THREAD_PRIORITY_TIME_CRITICAL); }
 

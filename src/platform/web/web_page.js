@@ -1,28 +1,25 @@
 // The page side of the browser backend: the question box, the window (a
-// canvas centred on a black page), the loading screen, the key queue and the
-// audio worklet. Everything runs on the page's own thread but the worklet.
-
-// The module beside the page becomes /2.xm in the in-memory file system.
-// Without it (or when it cannot be fetched) the intro runs silently.
-Module['preRun'] = Module['preRun'] || [];
-Module['preRun'].push(function () {
-  addRunDependency('2.xm');
-  fetch('2.xm')
-    .then(function (r) { return r.ok ? r.arrayBuffer() : null; })
-    .catch(function () { return null; })
-    .then(function (data) {
-      if (data) FS.writeFile('/2.xm', new Uint8Array(data));
-      removeRunDependency('2.xm');
-    });
-});
+// canvas centred on a black page, scaled down to fit a small one), the
+// loading screen, the key queue and the music. Everything runs on the
+// page's own thread but the music, which the audio worklet plays itself:
+// it holds the player (vantor-xm.wasm) and renders each quantum as the
+// audio thread asks for it, whatever the page is doing.
+//
+// index.html fetches the files (Module.files): 2.xm becomes /2.xm in the
+// in-memory file system once it is in (see moduleFolder).
 
 Module.vantor = (function () {
   var ESCAPE = 1, QUIT = 2;
+  var NAME = document.title;
   var events = [];
   var fullScreen = false;
-  var audio = { context: null, ready: null, node: null, session: 0, buffer: 0, bytes: 0,
-                played: 0, starved: 0, quanta: 0 };
   var firstFrame = true;
+  // The window's size as the program knows it, and the canvases' size in
+  // the page (CSS pixels) and in their backing store (device pixels).
+  var view = { width: 840, height: 525, cssWidth: 0, cssHeight: 0, backWidth: 0, backHeight: 0, changed: false };
+  var audio = { context: null, ready: null, node: null, session: 0, failure: null,
+                frames: 0, starved: 0, quanta: 0, startFrame: -1, frame: -1,
+                order: 0, row: 0, ms: 0 };
 
   function el(tag, css, text) {
     var e = document.createElement(tag);
@@ -33,9 +30,11 @@ Module.vantor = (function () {
 
   function setState(state) { document.body.dataset.state = state; }
 
-  // A message box in the page: caption bar, text and buttons, centred.
-  // Resolves with the index of the button pressed.
+  // A message box in the page: caption bar, text and buttons, centred, a
+  // modal dialog to assistive technology. Resolves with the index of the
+  // button pressed.
   function messageBox(caption, text, labels) {
+    document.getElementById('arriving').style.display = 'none';
     return new Promise(function (resolve) {
       var shade = el('div', 'position:fixed;inset:0;display:flex;align-items:center;' +
                      'justify-content:center;z-index:10');
@@ -43,10 +42,15 @@ Module.vantor = (function () {
                    'font:13px system-ui,sans-serif;box-shadow:0 4px 16px rgba(0,0,0,.6)');
       box.id = 'question';
       box.setAttribute('role', 'dialog');
+      box.setAttribute('aria-modal', 'true');
+      box.setAttribute('aria-labelledby', 'question-caption');
+      box.setAttribute('aria-describedby', 'question-text');
       var title = el('div', 'background:#fff;padding:6px 10px;border-bottom:1px solid #ddd', caption);
       title.className = 'caption';
+      title.id = 'question-caption';
       var body = el('div', 'padding:22px 18px 26px;white-space:pre-wrap', text);
       body.className = 'text';
+      body.id = 'question-text';
       var row = el('div', 'display:flex;justify-content:flex-end;gap:8px;padding:10px 12px;' +
                    'border-top:1px solid #ddd');
       labels.forEach(function (label, i) {
@@ -69,8 +73,10 @@ Module.vantor = (function () {
   // No sound is no reason to stop: the intro then runs silently, and the
   // page says why in one sentence.
   function noSound(sentence) {
-    audio.context = null;
+    if (audio.node) audio.node.disconnect();
+    audio.node = null;
     audio.ready = null;
+    audio.failure = sentence;
     document.body.dataset.sound = 'off';
     var notice = document.getElementById('notice');
     notice.textContent = sentence;
@@ -79,6 +85,8 @@ Module.vantor = (function () {
 
   // The audio context has to be made inside the click that answers the
   // question, the user gesture browsers require before a page makes sound.
+  // The music is rendered at the context's own rate; 44,100 frames a second
+  // is asked for, the rate the intro plays at everywhere.
   function startAudio() {
     var Context = window.AudioContext || window.webkitAudioContext;
     if (!Context) return noSound('No sound: this browser has no Web Audio.');
@@ -86,7 +94,11 @@ Module.vantor = (function () {
     try {
       context = new Context({ sampleRate: 44100 });
     } catch (e) {
-      return noSound('No sound: the browser refused the page an audio context (' + e.message + ').');
+      try {
+        context = new Context();
+      } catch (e2) {
+        return noSound('No sound: the browser refused the page an audio context (' + e2.message + ').');
+      }
     }
     if (!context.audioWorklet) {
       context.close();
@@ -94,7 +106,7 @@ Module.vantor = (function () {
                      ' (browsers give it only to pages served over https or from this computer).');
     }
     audio.context = context;
-    var code = '(' + loopProcessor.toString() + ')()';
+    var code = '(' + playerProcessor.toString() + ')()';
     var url = URL.createObjectURL(new Blob([code], { type: 'application/javascript' }));
     audio.ready = context.audioWorklet.addModule(url);
     audio.ready.catch(function (e) { noSound('No sound: the audio worklet did not load (' + e + ').'); });
@@ -105,57 +117,89 @@ Module.vantor = (function () {
     }
   }
 
-  // Runs in the audio worklet: its own copy of the looping buffer, played
-  // from a cursor that wraps at the end and refilled by message. It counts
-  // the frames it has played and the render quanta it had nothing for.
-  function loopProcessor() {
-    class VantorLoop extends AudioWorkletProcessor {
+  // Runs in the audio worklet: the player (vantor-xm.wasm, instantiated
+  // from the bytes the page hands over) renders each quantum when the audio
+  // thread asks for it, so the music depends on nothing the page does. It
+  // counts the quanta it played and those it had no music for (none, while
+  // the player works; quanta the context went through without asking count
+  // too), and reports them with the song's position about every 12 ms.
+  // A context just made may skip ahead while its output starts (Chromium
+  // jumps a few hundred milliseconds between the first two quanta): the
+  // song begins once the context's clock has run evenly for a few quanta.
+  function playerProcessor() {
+    class VantorPlayer extends AudioWorkletProcessor {
       constructor(options) {
         super();
         var o = options.processorOptions;
-        this.frames = o.frames;
-        this.ring = new Int16Array(o.frames * 2);
-        this.ring.set(new Int16Array(o.pcm));
-        this.received = o.frames;  // frames handed over so far
-        this.played = 0;
-        this.starved = 0;
         this.quanta = 0;
+        this.starved = 0;
+        this.frames = 0;
+        this.startFrame = -1;
+        this.nextFrame = -1;
+        this.settled = 0;
         this.stopped = false;
+        this.player = null;
+        this.memory = null;
+        this.left = this.right = null;
         var self = this;
-        this.port.onmessage = function (e) {
-          if (e.data === 'stop') { self.stopped = true; return; }
-          var pcm = new Int16Array(e.data), frames = pcm.length >> 1;
-          var at = self.received % self.frames, first = Math.min(frames, self.frames - at);
-          self.ring.set(pcm.subarray(0, first * 2), at * 2);
-          if (first < frames) self.ring.set(pcm.subarray(first * 2), 0);
-          self.received += frames;
-        };
+        this.port.onmessage = function (e) { if (e.data === 'stop') self.stopped = true; };
+        try {
+          var failure = function (code) { throw new Error('the player stopped (' + code + ')'); };
+          var instance = new WebAssembly.Instance(new WebAssembly.Module(o.player), {
+            env: { emscripten_notify_memory_growth: function () {} },
+            wasi_snapshot_preview1: { proc_exit: failure }
+          });
+          var p = instance.exports, song = new Uint8Array(o.song);
+          p._initialize();
+          var at = p.worklet_module_space(song.length);
+          if (!at) throw new Error('no memory for the module');
+          new Uint8Array(p.memory.buffer, at, song.length).set(song);
+          if (!p.worklet_start(song.length, sampleRate)) throw new Error('the player refused the module');
+          this.player = p;
+          this.output = p.worklet_output();
+        } catch (e) {
+          this.port.postMessage({ failure: String(e.message || e) });
+        }
       }
       process(inputs, outputs) {
-        if (this.stopped) return false;
-        var left = outputs[0][0], right = outputs[0][1], n = left.length;
-        this.quanta++;
-        if (this.received - this.played < n) {
-          // Nothing new to play: silence (the outputs start zeroed), and the
-          // count stands still until the next block arrives.
-          this.starved++;
-        } else {
-          var ring = this.ring, frames = this.frames, c = this.played % frames;
-          for (var i = 0; i < n; i++) {
-            left[i] = ring[2 * c] / 32768;
-            right[i] = ring[2 * c + 1] / 32768;
-            if (++c === frames) c = 0;
-          }
-          this.played += n;
+        if (this.stopped || !this.player) return false;
+        var out = outputs[0], n = out[0].length, p = this.player;
+        var expected = this.nextFrame, even = expected < 0 || currentFrame === expected;
+        this.nextFrame = currentFrame + n;
+        if (this.startFrame < 0) {
+          this.settled = even ? this.settled + 1 : 0;
+          if (this.settled < 8) return true;
+          this.startFrame = currentFrame;
+        } else if (!even) {
+          this.starved += Math.max(1, Math.round((currentFrame - expected) / n));
         }
-        // About every 12 ms: the bytes played (a wrapping 32-bit count).
-        if ((this.quanta & 3) === 0) {
-          this.port.postMessage([this.played * 4 % 4294967296, this.starved, this.quanta]);
+        this.quanta++;
+        var got = p.worklet_render(n);
+        if (got < n) this.starved++;
+        // Views of the player's output, made again only when its memory
+        // has grown or the quantum's size changed, not for every quantum.
+        if (this.memory !== p.memory.buffer || this.left.length !== n) {
+          this.memory = p.memory.buffer;
+          this.left = new Float32Array(this.memory, this.output, n);
+          this.right = new Float32Array(this.memory, this.output + 4096 * 4, n);
+        }
+        if (got === n) {
+          out[0].set(this.left);
+          out[1].set(this.right);
+        } else if (got > 0) {
+          out[0].set(this.left.subarray(0, got));
+          out[1].set(this.right.subarray(0, got));
+        }
+        this.frames += got;
+        if ((this.quanta & 3) === 1) {
+          this.port.postMessage({ frames: this.frames, starved: this.starved, quanta: this.quanta,
+                                  startFrame: this.startFrame, frame: currentFrame + n,
+                                  order: p.worklet_order(), row: p.worklet_row(), ms: p.worklet_time_ms() });
         }
         return true;
       }
     }
-    registerProcessor('vantor-loop', VantorLoop);
+    registerProcessor('vantor-player', VantorPlayer);
   }
 
   function onKey(e) {
@@ -169,6 +213,41 @@ Module.vantor = (function () {
   }
 
   function loadingCanvas() { return document.getElementById('loading'); }
+
+  // Sizes both canvases to the page: the whole page in full screen,
+  // otherwise the window's size, scaled down to fit a smaller page. The
+  // backing stores take the screen's device pixels, so nothing is blurred
+  // on a high-density screen; the loading screen keeps the window's
+  // coordinates.
+  function fitCanvases() {
+    var cssWidth, cssHeight;
+    if (fullScreen) {
+      cssWidth = innerWidth;
+      cssHeight = innerHeight;
+    } else {
+      var scale = Math.min(1, innerWidth / view.width, innerHeight / view.height);
+      // (A hair over, so that an exact fit is not lost to rounding.)
+      cssWidth = Math.max(1, Math.floor(view.width * scale + 1e-6));
+      cssHeight = Math.max(1, Math.floor(view.height * scale + 1e-6));
+    }
+    var ratio = window.devicePixelRatio || 1;
+    var backWidth = Math.max(1, Math.round(cssWidth * ratio));
+    var backHeight = Math.max(1, Math.round(cssHeight * ratio));
+    if (cssWidth === view.cssWidth && cssHeight === view.cssHeight &&
+        backWidth === view.backWidth && backHeight === view.backHeight) return;
+    view.cssWidth = cssWidth; view.cssHeight = cssHeight;
+    view.backWidth = backWidth; view.backHeight = backHeight;
+    view.changed = true;
+    var canvas = Module['canvas'], loading = loadingCanvas();
+    [canvas, loading].forEach(function (c) {
+      c.style.width = cssWidth + 'px';
+      c.style.height = cssHeight + 'px';
+    });
+    canvas.width = backWidth; canvas.height = backHeight;
+    // Resizing clears the loading screen; the next report paints it again.
+    loading.width = backWidth; loading.height = backHeight;
+    loading.getContext('2d').setTransform(backWidth / view.width, 0, 0, backHeight / view.height, 0, 0);
+  }
 
   return {
     askYesNo: function (caption, text) {
@@ -187,21 +266,23 @@ Module.vantor = (function () {
     showMessage: function (caption, text) {
       return messageBox(caption, text, ['OK']);
     },
+    // The window at the program's size; the backing store's size, which
+    // the GL viewport takes, is read with canvasChanged.
     openPage: function (full, width, height) {
       fullScreen = full;
-      var canvas = Module['canvas'], loading = loadingCanvas();
-      [canvas, loading].forEach(function (c) {
-        c.width = width; c.height = height;
-        c.style.width = width + 'px'; c.style.height = height + 'px';
-      });
+      view.width = width; view.height = height;
+      view.cssWidth = view.cssHeight = 0;
       document.getElementById('screen').style.display = 'block';
       if (full) { document.body.style.cursor = 'none'; document.body.classList.add('full'); }
+      fitCanvases();
+      window.addEventListener('resize', fitCanvases);
       window.addEventListener('keydown', onKey, true);
       document.addEventListener('fullscreenchange', onFullscreenChange);
       setState('loading');
-      canvas.focus();
+      Module['canvas'].focus();
     },
     closePage: function () {
+      window.removeEventListener('resize', fitCanvases);
       window.removeEventListener('keydown', onKey, true);
       document.removeEventListener('fullscreenchange', onFullscreenChange);
       fullScreen = false;
@@ -210,7 +291,16 @@ Module.vantor = (function () {
       document.body.classList.remove('full');
       document.getElementById('screen').style.display = 'none';
       document.getElementById('ended').style.display = 'block';
+      // The running caption belongs to the running intro.
+      document.title = NAME;
       setState('ended');
+    },
+    // The backing store's size when it changed since the last call, else
+    // null.
+    canvasChanged: function () {
+      if (!view.changed) return null;
+      view.changed = false;
+      return [view.backWidth, view.backHeight];
     },
     nextEvent: function () { return events.length ? events.shift() : 0; },
     postQuit: function () { events.push(QUIT); },
@@ -247,42 +337,54 @@ Module.vantor = (function () {
         requestAnimationFrame(function () { setTimeout(resolve, 0); });
       });
     },
-    audioOpen: function (rate) {
-      if (!audio.context || !audio.ready) return 0;
-      if (audio.context.sampleRate === rate) return 1;
-      noSound('No sound: the browser would not play at ' + rate + ' samples a second.');
-      return 0;
+    // Waits for 2.xm, which the page fetched beside itself, and puts it at
+    // /2.xm; without it the intro runs silently.
+    moduleFolder: function () {
+      return Module.files['2.xm'].then(function (bytes) {
+        if (bytes) FS.writeFile('/2.xm', new Uint8Array(bytes));
+      });
     },
-    // Starts the worklet with a copy of the whole buffer once its code has
-    // loaded; until then the count of bytes played stays at 0, as with a
-    // device slow to start, so nothing is refilled meanwhile.
-    audioStart: function (buffer, bytes) {
-      var context = audio.context, pcm = HEAPU8.slice(buffer, buffer + bytes).buffer;
-      var session = ++audio.session;
-      audio.buffer = buffer; audio.bytes = bytes;
-      audio.played = 0; audio.starved = 0; audio.quanta = 0;
-      audio.ready.then(function () {
-        if (session !== audio.session || !audio.bytes) return;
-        audio.node = new AudioWorkletNode(context, 'vantor-loop', {
+    // The device plays the module itself, at the context's rate, so any
+    // rate asked for is taken.
+    audioOpen: function () {
+      return audio.context && audio.ready ? 1 : 0;
+    },
+    // Hands the worklet the player and the module once all three are in;
+    // until it plays, the position stays at the song's start.
+    audioStart: function () {
+      var context = audio.context, session = ++audio.session;
+      audio.frames = audio.starved = audio.quanta = audio.order = audio.row = audio.ms = 0;
+      audio.startFrame = audio.frame = -1;
+      Promise.all([audio.ready, Module.files['vantor-xm.wasm'], Module.files['2.xm']]).then(function (got) {
+        if (session !== audio.session || !audio.ready) return;
+        if (!got[1] || !got[2]) {
+          return noSound('No sound: the page could not load ' + (got[1] ? '2.xm' : 'vantor-xm.wasm') + '.');
+        }
+        var node = new AudioWorkletNode(context, 'vantor-player', {
           numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2],
-          processorOptions: { frames: bytes >> 2, pcm: pcm }
+          processorOptions: { player: got[1], song: got[2] }
         });
-        audio.node.port.onmessage = function (e) {
+        node.port.onmessage = function (e) {
           if (session !== audio.session) return;
-          audio.played = e.data[0]; audio.starved = e.data[1]; audio.quanta = e.data[2];
+          var m = e.data;
+          if (m.failure) return noSound('No sound: ' + m.failure + '.');
+          audio.frames = m.frames; audio.starved = m.starved; audio.quanta = m.quanta;
+          audio.startFrame = m.startFrame; audio.frame = m.frame;
+          audio.order = m.order; audio.row = m.row; audio.ms = m.ms;
         };
-        audio.node.connect(context.destination);
+        node.onprocessorerror = function () {
+          if (session === audio.session) noSound('No sound: the audio worklet stopped.');
+        };
+        node.connect(context.destination);
+        audio.node = node;
         document.body.dataset.sound = 'on';
       }, function () {});
       return 1;
     },
-    // A block the output refilled, in the order it is to be played.
-    audioWrite: function (data, bytes) {
-      if (!audio.node) return;
-      var copy = HEAPU8.slice(data, data + bytes).buffer;
-      audio.node.port.postMessage(copy, [copy]);
-    },
-    audioPlayed: function () { return audio.played >>> 0; },
+    // The song's position at the end of the quantum the worklet rendered
+    // last (about what is being heard): order, row, milliseconds.
+    audioHeard: function () { return [audio.order, audio.row, audio.ms]; },
+    audioPlayed: function () { return audio.frames; },
     audioClose: function () {
       audio.session++;
       if (audio.node) {
@@ -290,26 +392,28 @@ Module.vantor = (function () {
         audio.node.disconnect();
       }
       audio.node = null;
-      audio.bytes = 0;
       if (audio.context) audio.context.suspend();
     },
-    // For whoever watches the page (the tests): the audio context's state,
-    // the bytes played, the quanta the worklet played and starved, and a
-    // checksum of the program's looping buffer.
+    // For whoever watches the page (the tests): the audio context's state
+    // and clock, and what the worklet last reported: the frames it played
+    // and the quanta it played and starved, the context frame it began at
+    // and the one its report was made at, and the song's position.
     audioStatus: function () {
-      var sum = 0;
-      if (audio.bytes) {
-        var pcm = new Int16Array(HEAPU8.buffer, audio.buffer, audio.bytes >> 1);
-        for (var i = 0; i < pcm.length; i++) sum = (sum * 31 + pcm[i]) | 0;
-      }
+      var c = audio.context;
       return {
-        state: audio.context ? audio.context.state : 'none',
+        state: c ? c.state : 'none',
+        rate: c ? c.sampleRate : 0,
+        contextTime: c ? c.currentTime : 0,
         playing: !!audio.node,
-        played: audio.played >>> 0,
-        bufferBytes: audio.bytes,
-        checksum: sum,
+        frames: audio.frames,
         starved: audio.starved,
-        quanta: audio.quanta
+        quanta: audio.quanta,
+        startFrame: audio.startFrame,
+        frame: audio.frame,
+        order: audio.order,
+        row: audio.row,
+        ms: audio.ms,
+        failure: audio.failure
       };
     }
   };

@@ -3,31 +3,34 @@
 // WGL, and a 2D canvas laid over the GL one in place of GDI.
 //
 // The core runs its own blocking loop; here the loop is suspended (Asyncify)
-// at the three places where a desktop program would wait: for the answer to
-// the question, after painting the loading screen, and at each buffer swap.
-// Each of these also lets the music's output loop run (web_thread.cpp): the
-// page has one thread, so that works on any static host.
+// at the places where a desktop program would wait: for the answer to the
+// question, after painting the loading screen, at each buffer swap, and for
+// the module the page is still fetching. The page has one thread, so that
+// works on any static host; the music plays in the audio worklet.
 // The page's own code lives in web_page.js; the functions below only call it.
 //
 // Implements:
 // - the question and the failure message as boxes in the page;
 // - executable_folder as the root of the in-memory file system, where the
-//   page puts the 2.xm it fetched from beside itself;
+//   page puts the 2.xm it fetched from beside itself (waiting for it); the
+//   log file in it as on any POSIX system (../posix_log_file.cpp);
 // - the window as a canvas with a WebGL context: 840 x 525 centred on the
-//   page, or the whole page once the browser has granted full screen (no
-//   display mode is changed); Escape, or leaving full screen, as the quit
-//   request; the caption as the tab's title;
+//   page (scaled down to fit a smaller page), or the whole page once the
+//   browser has granted full screen, following its size (no display mode is
+//   changed), drawn at the screen's pixel density; Escape, or leaving full
+//   screen, as the quit request; the caption as the tab's title;
 // - the loading screen on a 2D canvas laid over the GL one;
 // - milliseconds from the page's clock, the desktop as the screen's size;
-// - the wave device over an audio worklet (web_wave.cpp), the one thread as
-//   a fiber on the page's thread (web_thread.cpp).
+// - the wave device as an audio worklet that plays the module itself
+//   (web_wave.cpp).
 // Leaves out:
 // - module_instance: null, as everywhere off Windows;
 // - OpenGL entry points that WebGL lacks: each resolves to a stub that stops
 //   the program with a word on the console, should the core ever call one
 //   (it never does), so the start-up check passes;
-// - wave_pause and raise_thread_priority: empty (one thread, nothing to
-//   raise; the intro never pauses its music).
+// - threads (web_thread.cpp): none starts, none is needed;
+// - wave_pause and raise_thread_priority: empty (nothing to raise; the intro
+//   never pauses its music).
 #include <emscripten.h>
 #include <emscripten/html5.h>
 #include <webgl/webgl1.h>
@@ -38,7 +41,6 @@
 
 #include "platform/platform.h"
 #include "platform/web/web_gl.h"
-#include "platform/web/web_thread.h"
 #include "platform/window_layout.h"
 #include "shell/main_loop.h"
 
@@ -52,6 +54,14 @@ EM_ASYNC_JS(void, web_show_message, (const char* caption, const char* text), {
 EM_JS(void, web_open_page, (int fullScreen, int width, int height), {
   Module.vantor.openPage(!!fullScreen, width, height);
 });
+EM_JS(int, web_canvas_changed, (int* width, int* height), {
+  var size = Module.vantor.canvasChanged();
+  if (!size) return 0;
+  HEAP32[width >> 2] = size[0];
+  HEAP32[height >> 2] = size[1];
+  return 1;
+});
+EM_ASYNC_JS(void, web_module_folder, (), { await Module.vantor.moduleFolder(); });
 EM_JS(void, web_close_page, (), { Module.vantor.closePage(); });
 EM_JS(int, web_next_event, (), { return Module.vantor.nextEvent(); });
 EM_JS(void, web_post_quit, (), { Module.vantor.postQuit(); });
@@ -104,8 +114,9 @@ void show_failure_message(const char* text) { web_show_message("Error", text); }
 void* module_instance() { return nullptr; }
 
 // The page fetches 2.xm from beside itself into the root of the in-memory
-// file system before the intro starts.
+// file system; the question does not wait for it, the music does.
 bool executable_folder(char* folder, std::size_t capacity) {
+  web_module_folder();
   if (capacity < 2) {
     if (capacity > 0) folder[0] = '\0';
     return false;
@@ -134,6 +145,8 @@ int open_window(WindowRecord& record) {
   if (emscripten_webgl_make_context_current(context) != EMSCRIPTEN_RESULT_SUCCESS) return 0;
   record.renderContext = record.window;
   if (!web_gl_init()) return 0;
+  // The backing store's pixels, which may be more than the window's.
+  web_canvas_changed(&width, &height);
   emscripten_glViewport(0, 0, width, height);
   return 1;
 }
@@ -167,8 +180,11 @@ bool pump_one_message(bool* quit) {
 // frame starts with the display's next refresh.
 void swap_buffers(WindowRecord&) {
   web_gl_flush();
-  web_run_threads();
   web_next_frame();
+  // The page's size changed meanwhile: the next frame fills the canvas's
+  // new backing store.
+  int width = 0, height = 0;
+  if (web_canvas_changed(&width, &height)) emscripten_glViewport(0, 0, width, height);
 }
 
 void set_caption(WindowRecord&, const char* text) { web_set_title(text); }
@@ -179,7 +195,6 @@ void paint_loading_screen(WindowRecord&, const LoadingScreen& screen) {
   loading_rect(screen.bar);
   web_loading_text(screen.textX, screen.textY, screen.textHeight, screen.text, packed(screen.textColour));
   // Give the browser the chance to show it before the work goes on.
-  web_run_threads();
   web_loading_show();
 }
 

@@ -1,14 +1,17 @@
-// The wave output device over Web Audio. A page on a plain static host has
-// no memory shared with the audio thread, so the audio worklet keeps its own
-// copy of the looping buffer: it gets the whole buffer at start and then
-// each block the output refills, by message, in the order it is to play
-// them. It reports the bytes it has played, which the output reads as the
-// position of a device that loops on its own. Should a block arrive late,
-// the worklet plays silence and holds its count rather than replay the old
-// one, so the music picks up where it stopped.
+// The wave output device over Web Audio. The audio worklet plays the music
+// itself: it holds the player (vantor-xm.wasm, built from the player library
+// alone) and renders each quantum from the module's bytes when the audio
+// thread asks for it, so the music goes on whatever the page's thread does
+// (a hidden tab, a slow frame, a stall). A page on a plain static host has
+// no memory shared with the audio thread, so nothing of the program's own
+// mixing would reach it in time: the device takes no buffer, and the
+// program mixes nothing. It reports what the worklet plays, which the
+// position queries answer from.
 //
-// The audio context itself is made in the click that answers the question
-// (browsers let a page make sound only after a user gesture).
+// The module is the 2.xm the page fetched beside itself, the one the
+// program loaded. The audio context itself is made in the click that
+// answers the question (browsers let a page make sound only after a user
+// gesture); the worklet renders at the context's rate.
 #include <emscripten.h>
 
 #include <cstdint>
@@ -18,69 +21,60 @@
 namespace platform {
 namespace {
 
-struct WebWave {
-  const void* buffer = nullptr;
-  std::uint32_t bytes = 0;
-  bool open = false;
-};
-
-WebWave wave;
+bool open = false;
+int device;  // its address is the handle
 
 }  // namespace
 }  // namespace platform
 
 // clang-format off
-EM_JS(int, web_audio_open, (int rate), { return Module.vantor.audioOpen(rate); });
-EM_JS(int, web_audio_start, (const void* buffer, std::uint32_t bytes), {
-  return Module.vantor.audioStart(buffer, bytes);
+EM_JS(int, web_audio_open, (), { return Module.vantor.audioOpen(); });
+EM_JS(int, web_audio_start, (), { return Module.vantor.audioStart(); });
+EM_JS(double, web_audio_played, (), { return Module.vantor.audioPlayed(); });
+EM_JS(void, web_audio_heard, (std::int32_t* order, std::int32_t* row, std::int32_t* ms), {
+  var heard = Module.vantor.audioHeard();
+  HEAP32[order >> 2] = heard[0];
+  HEAP32[row >> 2] = heard[1];
+  HEAP32[ms >> 2] = heard[2];
 });
-EM_JS(void, web_audio_write, (const void* data, std::uint32_t bytes), {
-  Module.vantor.audioWrite(data, bytes);
-});
-EM_JS(std::uint32_t, web_audio_played, (), { return Module.vantor.audioPlayed(); });
 EM_JS(void, web_audio_close, (), { Module.vantor.audioClose(); });
 // clang-format on
 
 namespace platform {
 
-void* wave_open(int rate) {
-  if (wave.open || !web_audio_open(rate)) return nullptr;
-  wave = WebWave{};
-  wave.open = true;
-  return &wave;
+void* wave_open(int) {
+  if (open || !web_audio_open()) return nullptr;
+  open = true;
+  return &device;
 }
 
-bool wave_prepare(void* device, void* buffer, std::uint32_t bytes) {
-  // Whole frames only, so no message splits one.
-  bytes -= bytes % 4;
-  if (device != &wave || !buffer || bytes == 0) return false;
-  wave.buffer = buffer;
-  wave.bytes = bytes;
+// It plays the module, not a buffer.
+bool wave_prepare(void*, void*, std::uint32_t) { return false; }
+
+bool wave_start(void* handle) { return handle == &device && web_audio_start() != 0; }
+
+std::uint32_t wave_position(void* handle) {
+  if (handle != &device) return 0;
+  // Frames played as bytes of 16-bit stereo, wrapping at 2^32.
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(web_audio_played()) * 4);
+}
+
+bool wave_heard(void* handle, std::int32_t* order, std::int32_t* row, std::int32_t* ms) {
+  if (handle != &device) return false;
+  web_audio_heard(order, row, ms);
   return true;
 }
 
-bool wave_start(void* device) {
-  if (device != &wave || wave.bytes == 0) return false;
-  return web_audio_start(wave.buffer, wave.bytes) != 0;
-}
-
-void wave_written(void* device, std::uint32_t offset, std::uint32_t bytes) {
-  if (device != &wave || offset > wave.bytes || bytes > wave.bytes - offset) return;
-  web_audio_write(static_cast<const std::uint8_t*>(wave.buffer) + offset, bytes);
-}
-
-std::uint32_t wave_position(void* device) { return device == &wave ? web_audio_played() : 0; }
-
-void wave_close(void* device) {
-  if (device != &wave) return;
+void wave_close(void* handle) {
+  if (handle != &device) return;
   web_audio_close();
-  wave = WebWave{};
+  open = false;
 }
 
 // Nothing in the page holds the sound: the intro plays until it ends.
 void wave_pause(void*, bool) {}
 
-// The output loop runs on the page's own thread, which has no priority.
+// The page has no thread to raise: the worklet's is the browser's own.
 void raise_thread_priority() {}
 
 }  // namespace platform

@@ -4,7 +4,7 @@
 // Implements the whole seam, as the intro was first written for it:
 // - the question and the failure message as message boxes;
 // - module_instance as the executable's module handle, executable_folder
-//   from its file name;
+//   from its file name; the log file opened without following a link;
 // - the window with a WGL context, full screen by changing the display mode
 //   to the desktop's size at 32 bits (restored on close), Escape and close
 //   as the quit message, no screen saver or monitor power-off while it runs;
@@ -14,14 +14,16 @@
 // - the wave device over WinMM (win32_wave.cpp), threads and sleep from the
 //   kernel (win32_thread.cpp), the process entry (win32_startup.cpp) and its
 //   own operator new (win32_memory.cpp), for the lean executable.
-// Leaves out: nothing; wave_written is empty, as a device that plays the
-// buffer in place needs no copy of it.
+// Leaves out: nothing; wave_heard answers false, as the device plays the
+// buffer.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 #include <mmsystem.h>
 #include <shlwapi.h>
+
+#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/window_layout.h"
@@ -101,12 +103,35 @@ bool executable_folder(char* folder, std::size_t capacity) {
   // A cut path names no real folder.
   if (length == 0 || length >= MAX_PATH) return false;
   PathRemoveFileSpecA(path);
-  const auto size = static_cast<std::size_t>(lstrlenA(path));
+  const auto size = static_cast<std::size_t>(std::strlen(path));
   if (size + 2 > capacity) return false;  // the separator and the terminator
   CopyMemory(folder, path, size);
   folder[size] = '\\';
   folder[size + 1] = '\0';
   return true;
+}
+
+void* log_open(const char* name) {
+  // The C runtime's sharing; the reparse flag opens a link itself, so that
+  // it is refused instead of followed. A folder, a device or a pipe cannot be
+  // opened so, or has no file information; nor has the invalid handle, which
+  // is also the process's own pseudo handle, which closing leaves alone.
+  const HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  BY_HANDLE_FILE_INFORMATION info;
+  // Emptied only once it is known to be a plain file.
+  if (GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      SetEndOfFile(file)) {
+    return file;
+  }
+  CloseHandle(file);
+  return nullptr;
+}
+
+void log_write(void* log, const char* text) {
+  // A byte at a time: the log is three short lines.
+  DWORD written;
+  while (const char c = *text++) WriteFile(log, c == '\n' ? "\r\n" : text - 1, c == '\n' ? 2 : 1, &written, nullptr);
 }
 
 int open_window(WindowRecord& record) {
@@ -202,7 +227,7 @@ void paint_loading_screen(WindowRecord& record, const LoadingScreen& s) {
   HFONT font = CreateFontA(s.textHeight, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, ANSI_CHARSET,
                            0, 0, ANTIALIASED_QUALITY, 0, "arial");
   HGDIOBJ previousFont = SelectObject(dc, font);
-  TextOutA(dc, s.textX, s.textY, s.text, lstrlenA(s.text));
+  TextOutA(dc, s.textX, s.textY, s.text, static_cast<int>(std::strlen(s.text)));
   SelectObject(dc, previousFont);
   DeleteObject(font);
   filled_rectangle(dc, s.trough);

@@ -85,8 +85,8 @@ void wave_close(void* device) {
   delete wave;
 }
 
-// The device plays the looping buffer in place.
-void wave_written(void*, std::uint32_t, std::uint32_t) {}
+// The device plays the looping buffer.
+bool wave_heard(void*, std::int32_t*, std::int32_t*, std::int32_t*) { return false; }
 
 void raise_thread_priority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL); }
 
