@@ -600,8 +600,8 @@ TEST_F(ApiTest, CountsAndSeeksOfAnySize) {
 
 // Out of memory at every allocation in turn: each load fails with
 // VXM_ERROR_MEMORY and leaves nothing behind, until it succeeds; after it,
-// no call but a rate change and a seek to an order the song never reaches
-// allocates, and those fail leaving the song as it was.
+// no call but a change of rules or rate and a seek to an order the song
+// never reaches allocates, and those fail leaving the song as it was.
 TEST_F(ApiTest, EveryCallSurvivesEachFailedAllocation) {
   ModuleDef m = tune();
   m.orders = {0, 1, 0, 1, 0};  // order 4 is never played: order 3 ends
@@ -672,21 +672,26 @@ TEST_F(ApiTest, EveryCallSurvivesEachFailedAllocation) {
   vxm_set_gain(twin.s, 0.5f);
   render_all(twin.s, 999, 20000);
   vxm_set_gain(twin.s, 1.0f);
-  for (int call = 0; call < 2; ++call) {
+  auto allocating = [](vxm_song* s, int call) {
+    return call == 0 ? vxm_set_rules(s, VXM_RULES_TRACKER)
+                     : (call == 1 ? vxm_set_rate(s, 22050) : vxm_seek_order(s, 4));
+  };
+  for (int call = 0; call < 3; ++call) {
     SCOPED_TRACE(call);
     vxm_status status = VXM_ERROR_MEMORY;
     for (long failing = 0; status == VXM_ERROR_MEMORY; ++failing) {
       const int64_t before = vxm_time_ms(song.s);
       xm_fail_allocations_after(failing);
-      status = call == 0 ? vxm_set_rate(song.s, 22050) : vxm_seek_order(song.s, 4);
+      status = allocating(song.s, call);
       xm_fail_allocations_after(-1);
       if (status != VXM_ERROR_MEMORY) break;
       EXPECT_EQ(vxm_time_ms(song.s), before);
       EXPECT_EQ(render_all(song.s, 1000, 1000), render_all(twin.s, 1000, 1000)) << failing;
     }
     ASSERT_EQ(status, VXM_OK);
-    ASSERT_EQ(call == 0 ? vxm_set_rate(twin.s, 22050) : vxm_seek_order(twin.s, 4), VXM_OK);
+    ASSERT_EQ(allocating(twin.s, call), VXM_OK);
   }
+  EXPECT_EQ(vxm_get_rules(song.s), VXM_RULES_TRACKER);
   EXPECT_EQ(vxm_rate(song.s), 22050);
   EXPECT_EQ(vxm_order(song.s), 4);
   EXPECT_EQ(vxm_time_ms(song.s), 0) << "a fresh start counts from there";
