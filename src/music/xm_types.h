@@ -181,6 +181,9 @@ struct MixVoice {
   int32_t rampLeft, rampRight;  // current levels x 256
   float rampLeftDelta, rampRightDelta;
   int32_t rampFramesLeft;
+  // The channel has gone on in the partner voice: this one only ramps out,
+  // and stops once it is silent, since nothing can make it heard again.
+  uint8_t released;
 };
 
 // Stamp of one output block: the song position it was mixed at (6 bytes).

@@ -19,6 +19,7 @@ MixVoice* start_note(XmPlayer& player, XmChannel& ch, const XmSample* sample) {
     v->volume = 0;
     v->leftLevel = 0;
     v->rightLevel = 0;
+    v->released = 1;
     v = partner;
     ch.voice = v;
   }
