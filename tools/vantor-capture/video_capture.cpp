@@ -72,7 +72,7 @@ class MusicSource {
       return false;
     }
     vxm_error failure;
-    song = vxm_load_file(path.c_str(), 44100, &failure);
+    song = vxm_load_file(path.c_str(), VXM_RATE_DEFAULT, &failure);
     if (song == nullptr) {
       *error = path + ": " + failure.message;
       return false;
