@@ -97,118 +97,91 @@ inline __m512 divide_255(__m512 x) {
 // frame by frame than setting the vectors up.
 constexpr int32_t shortRun = 6;
 
-uint64_t plain(const MixRun& run, float left, float right) {
-  if (run.frames < shortRun) return mix_plain_frames(run, 0, run.frames, run.position, left, right);
-  const Sides sides = left == right ? Sides::Same
-                      : right == 0.0f ? Sides::LeftOnly
-                      : left == 0.0f  ? Sides::RightOnly
-                                      : Sides::Both;
+// The frames of a run at fixed levels, with the sides' work known when
+// compiled: a run's fields are copied in, so that no store into the mix
+// makes the compiler read them again.
+template <Sides sides>
+uint64_t plain_frames(const MixRun given, float left, float right) {
+  const MixRun& run = given;
   uint64_t position = run.position;
   const __m512i advance = _mm512_set1_epi64(static_cast<long long>(16 * run.delta));
   const __m512 gainLeft = _mm512_set1_ps(left), gainRight = _mm512_set1_ps(right);
   const __m512i interleaveFirst = _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
   const __m512i interleaveSecond = _mm512_setr_epi32(8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
-  // The frames up to the output's next cache line first, so that every
-  // later store of sixteen frames fills two whole lines.
-  const int32_t head = static_cast<int32_t>((64 - (reinterpret_cast<uintptr_t>(run.out) & 63)) & 63) / 8;
-  int32_t i = 0;
-  if (head > 0) {
-    const int32_t valid = head < run.frames ? head : run.frames;
-    const __m512 s = interpolate(run, start_positions(position, run.delta), position, valid);
-    __m512 l = _mm512_setzero_ps(), r = _mm512_setzero_ps();
-    if (sides != Sides::RightOnly) l = divide_255(_mm512_mul_ps(s, gainLeft));
-    if (sides == Sides::Same) r = l;
-    if (sides == Sides::Both || sides == Sides::RightOnly) r = divide_255(_mm512_mul_ps(s, gainRight));
-    add_to(run.out, _mm512_permutex2var_ps(l, interleaveFirst, r), _mm512_permutex2var_ps(l, interleaveSecond, r),
-           valid);
-    position += static_cast<uint64_t>(valid) * run.delta;
-    i = valid;
-  }
   Positions p = start_positions(position, run.delta);
-  for (; i < run.frames; i += 16) {
+  for (int32_t i = 0; i < run.frames; i += 16) {
     const int32_t valid = run.frames - i < 16 ? run.frames - i : 16;
     const __m512 s = interpolate(run, p, position, valid);
     p.a = _mm512_add_epi64(p.a, advance);
     p.b = _mm512_add_epi64(p.b, advance);
     position += 16 * run.delta;
     __m512 l = _mm512_setzero_ps(), r = _mm512_setzero_ps();
-    if (sides != Sides::RightOnly) l = divide_255(_mm512_mul_ps(s, gainLeft));
-    if (sides == Sides::Same) r = l;
-    if (sides == Sides::Both || sides == Sides::RightOnly) r = divide_255(_mm512_mul_ps(s, gainRight));
+    if constexpr (sides != Sides::RightOnly) l = divide_255(_mm512_mul_ps(s, gainLeft));
+    if constexpr (sides == Sides::Same) r = l;
+    if constexpr (sides == Sides::Both || sides == Sides::RightOnly) r = divide_255(_mm512_mul_ps(s, gainRight));
     add_to(run.out + 2 * i, _mm512_permutex2var_ps(l, interleaveFirst, r), _mm512_permutex2var_ps(l, interleaveSecond, r),
            valid);
   }
   return run.position + static_cast<uint64_t>(run.frames) * run.delta;
 }
 
-// Steps of one side's running sum g, g + d, ... (each sum rounded), 64 at
-// a time, guessed and then checked. The guess is g + j x D with
-// D = (g + d) - g: a ramp's sums step by the same amount until they cross a
-// power of two. The guess is the running sum as far as each guessed value
-// plus d rounds to the next guessed value bit for bit, so however good the
-// guess, what is kept is exact. Checking 64 at once keeps the chain from
-// one guess to the next short.
-constexpr int guessVectors = 4;
+uint64_t plain(const MixRun& run, float left, float right) {
+  if (run.frames < shortRun) return mix_plain_frames(run, 0, run.frames, run.position, left, right);
+  if (left == right) return plain_frames<Sides::Same>(run, left, right);
+  if (right == 0.0f) return plain_frames<Sides::LeftOnly>(run, left, right);
+  if (left == 0.0f) return plain_frames<Sides::RightOnly>(run, left, right);
+  return plain_frames<Sides::Both>(run, left, right);
+}
 
+// Sixteen steps of one side's running sum g, g + d, ... (each sum rounded),
+// guessed and then checked. The guess is g + j x D with D = (g + d) - g: a
+// ramp's sums step by the same amount until they cross a power of two. The
+// guess is the running sum as far as each guessed value plus d rounds to
+// the next guessed value bit for bit, so however good the guess, what is
+// kept is exact.
 struct RunningSum {
-  __m512 values[guessVectors];  // the guess for frames 0..63
-  __m512 sums[guessVectors];    // lane j: values[j] + d, rounded
-  uint32_t good;                // the first `good` values are the running sum (1..64)
+  __m512 values;   // the guess for frames 0..15
+  __m512 sums;     // lane j: values[j] + d, rounded
+  uint32_t good;   // the first `good` values are the running sum (1..16)
 };
 
-inline uint32_t trailing_ones(uint64_t bits) {
-#if defined(_MSC_VER) && !defined(__clang__)
-  unsigned long zero;
-  _BitScanForward64(&zero, ~bits);
-  return static_cast<uint32_t>(zero);
-#else
-  return static_cast<uint32_t>(__builtin_ctzll(~bits));
-#endif
-}
-
-inline void running_sum(float g, float d, RunningSum& r) {
+inline RunningSum running_sum(float g, float d) {
   const __m512 index = _mm512_setr_ps(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const float step = (g + d) - g;
-  const __m512 base = _mm512_set1_ps(g), steps = _mm512_set1_ps(step), delta = _mm512_set1_ps(d);
-  for (int v = 0; v < guessVectors; ++v) {
-    const __m512 j = _mm512_add_ps(index, _mm512_set1_ps(static_cast<float>(16 * v)));
-    r.values[v] = _mm512_add_ps(base, _mm512_mul_ps(j, steps));
-    r.sums[v] = _mm512_add_ps(r.values[v], delta);
+  RunningSum r;
+  r.values = _mm512_add_ps(_mm512_set1_ps(g), _mm512_mul_ps(index, _mm512_set1_ps(step)));
+  r.sums = _mm512_add_ps(r.values, _mm512_set1_ps(d));
+  const __m512i bits = _mm512_castps_si512(r.values);
+  // Lane j holds values[j + 1]; lane 15's comparison is not used.
+  const __m512i following = _mm512_alignr_epi32(bits, bits, 1);
+  const uint32_t same = _mm512_cmpeq_epi32_mask(_mm512_castps_si512(r.sums), following) & 0x7FFFu;
+  uint32_t checked = 0;
+  if (same == 0x7FFFu) {
+    checked = 15;
+  } else {
+    while (same >> checked & 1u) ++checked;
   }
-  uint64_t same = 0;
-  for (int v = 0; v < guessVectors; ++v) {
-    // Lane j holds the value after values[v][j].
-    const __m512i bits = _mm512_castps_si512(r.values[v]);
-    const __m512i next = _mm512_castps_si512(r.values[v + 1 < guessVectors ? v + 1 : v]);
-    const __m512i following = _mm512_alignr_epi32(next, bits, 1);
-    same |= uint64_t{_mm512_cmpeq_epi32_mask(_mm512_castps_si512(r.sums[v]), following)} << (16 * v);
-  }
-  // The last value's successor is not guessed.
-  r.good = trailing_ones(same & ~(uint64_t{1} << 63)) + 1;
+  r.good = checked + 1;
+  return r;
 }
 
-inline float lane(const __m512* v, uint32_t i) {
-  return _mm512_cvtss_f32(_mm512_permutexvar_ps(_mm512_set1_epi32(static_cast<int>(i & 15)), v[i / 16]));
+inline float lane(__m512 v, uint32_t i) {
+  return _mm512_cvtss_f32(_mm512_permutexvar_ps(_mm512_set1_epi32(static_cast<int>(i)), v));
 }
 
-// mix_ramp_gains up to 64 frames at a time: gains of `count` frames, left
-// and right interleaved, and the gains after them; writes up to 128 floats
-// past the last frame's.
+// mix_ramp_gains sixteen frames at a time: gains of `count` frames, left and
+// right interleaved, and the gains after them; writes up to 32 floats past
+// the last frame's.
 void ramp_gains(float* gains, int32_t count, float* gainLeft, float* gainRight, float deltaLeft, float deltaRight) {
   const __m512i interleaveFirst = _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
   const __m512i interleaveSecond = _mm512_setr_epi32(8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
   float gl = *gainLeft, gr = *gainRight;
-  RunningSum l, r;
   for (int32_t k = 0; k < count;) {
-    running_sum(gl, deltaLeft, l);
-    running_sum(gr, deltaRight, r);
+    const RunningSum l = running_sum(gl, deltaLeft), r = running_sum(gr, deltaRight);
     uint32_t frames = l.good < r.good ? l.good : r.good;
     if (static_cast<int32_t>(frames) > count - k) frames = static_cast<uint32_t>(count - k);
-    for (uint32_t v = 0; v * 16 < frames; ++v) {
-      float* to = gains + 2 * k + 32 * v;
-      _mm512_storeu_ps(to, _mm512_permutex2var_ps(l.values[v], interleaveFirst, r.values[v]));
-      _mm512_storeu_ps(to + 16, _mm512_permutex2var_ps(l.values[v], interleaveSecond, r.values[v]));
-    }
+    _mm512_storeu_ps(gains + 2 * k, _mm512_permutex2var_ps(l.values, interleaveFirst, r.values));
+    _mm512_storeu_ps(gains + 2 * k + 16, _mm512_permutex2var_ps(l.values, interleaveSecond, r.values));
     gl = lane(l.sums, frames - 1);
     gr = lane(r.sums, frames - 1);
     k += static_cast<int32_t>(frames);
@@ -217,12 +190,13 @@ void ramp_gains(float* gains, int32_t count, float* gainLeft, float* gainRight, 
   *gainRight = gr;
 }
 
-uint64_t ramp(const MixRun& run, float* gainLeft, float* gainRight, float deltaLeft, float deltaRight) {
-  if (run.frames < shortRun) {
-    return mix_ramp_frames(run, 0, run.frames, run.position, gainLeft, gainRight, deltaLeft, deltaRight);
+uint64_t ramp(const MixRun& given, float* gainLeft, float* gainRight, float deltaLeft, float deltaRight) {
+  if (given.frames < shortRun) {
+    return mix_ramp_frames(given, 0, given.frames, given.position, gainLeft, gainRight, deltaLeft, deltaRight);
   }
+  const MixRun run = given;  // a copy no store into the mix can change
   constexpr int32_t chunk = 128;
-  alignas(64) float gains[2 * chunk + 128];
+  alignas(64) float gains[2 * chunk + 32];
   const __m512i first = _mm512_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7);
   const __m512i second = _mm512_setr_epi32(8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15);
   const __m512i advance = _mm512_set1_epi64(static_cast<long long>(16 * run.delta));
