@@ -26,8 +26,7 @@ bool mix_output_init(MixOutput* out, int32_t rate) {
   }
   for (int32_t b = 0; b < out->blockCount; ++b) out->stamps[b].store(0, std::memory_order_relaxed);
   const uintptr_t base = reinterpret_cast<uintptr_t>(out->mixAllocation);
-  // On a cache line, so that the vector loops' stores need not straddle two.
-  out->mixBuffer = reinterpret_cast<float*>((base + 63) & ~uintptr_t{63});
+  out->mixBuffer = reinterpret_cast<float*>((base + 15) & ~uintptr_t{15});
   out->fillBlock = 0;
   out->totalFrames = 0;
   out->tickFrame = 0;

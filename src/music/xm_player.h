@@ -24,7 +24,7 @@ struct MixOutput {
   // reader on another thread never sees a torn stamp. Read with
   // mix_block_stamp.
   std::atomic<uint64_t>* stamps;
-  float* mixBuffer;       // bufferFrames x 2 floats, 64-byte aligned
+  float* mixBuffer;       // bufferFrames x 2 floats, 16-byte aligned
   int16_t* pcmBuffer;     // bufferFrames x 2 values: what a device plays
   void* mixAllocation;    // owner of mixBuffer
   int64_t totalFrames;    // frames mixed since the song started
