@@ -93,16 +93,12 @@ inline __m512 divide_255(__m512 x) {
   return _mm512_fmadd_ps(x, _mm512_set1_ps(mixReciprocal255High), _mm512_mul_ps(x, _mm512_set1_ps(mixReciprocal255Low)));
 }
 
-// Runs this short (a tick that ends a few frames into a block) cost less
-// frame by frame than setting the vectors up.
-constexpr int32_t shortRun = 6;
-
-// The frames of a run at fixed levels, with the sides' work known when
-// compiled: a run's fields are copied in, so that no store into the mix
-// makes the compiler read them again.
-template <Sides sides>
-uint64_t plain_frames(const MixRun given, float left, float right) {
-  const MixRun& run = given;
+uint64_t plain(const MixRun& given, float left, float right) {
+  const MixRun run = given;  // a copy no store into the mix can change
+  const Sides sides = left == right ? Sides::Same
+                      : right == 0.0f ? Sides::LeftOnly
+                      : left == 0.0f  ? Sides::RightOnly
+                                      : Sides::Both;
   uint64_t position = run.position;
   const __m512i advance = _mm512_set1_epi64(static_cast<long long>(16 * run.delta));
   const __m512 gainLeft = _mm512_set1_ps(left), gainRight = _mm512_set1_ps(right);
@@ -116,22 +112,15 @@ uint64_t plain_frames(const MixRun given, float left, float right) {
     p.b = _mm512_add_epi64(p.b, advance);
     position += 16 * run.delta;
     __m512 l = _mm512_setzero_ps(), r = _mm512_setzero_ps();
-    if constexpr (sides != Sides::RightOnly) l = divide_255(_mm512_mul_ps(s, gainLeft));
-    if constexpr (sides == Sides::Same) r = l;
-    if constexpr (sides == Sides::Both || sides == Sides::RightOnly) r = divide_255(_mm512_mul_ps(s, gainRight));
+    if (sides != Sides::RightOnly) l = divide_255(_mm512_mul_ps(s, gainLeft));
+    if (sides == Sides::Same) r = l;
+    if (sides == Sides::Both || sides == Sides::RightOnly) r = divide_255(_mm512_mul_ps(s, gainRight));
     add_to(run.out + 2 * i, _mm512_permutex2var_ps(l, interleaveFirst, r), _mm512_permutex2var_ps(l, interleaveSecond, r),
            valid);
   }
   return run.position + static_cast<uint64_t>(run.frames) * run.delta;
 }
 
-uint64_t plain(const MixRun& run, float left, float right) {
-  if (run.frames < shortRun) return mix_plain_frames(run, 0, run.frames, run.position, left, right);
-  if (left == right) return plain_frames<Sides::Same>(run, left, right);
-  if (right == 0.0f) return plain_frames<Sides::LeftOnly>(run, left, right);
-  if (left == 0.0f) return plain_frames<Sides::RightOnly>(run, left, right);
-  return plain_frames<Sides::Both>(run, left, right);
-}
 
 // Sixteen steps of one side's running sum g, g + d, ... (each sum rounded),
 // guessed and then checked. The guess is g + j x D with D = (g + d) - g: a
@@ -191,9 +180,6 @@ void ramp_gains(float* gains, int32_t count, float* gainLeft, float* gainRight, 
 }
 
 uint64_t ramp(const MixRun& given, float* gainLeft, float* gainRight, float deltaLeft, float deltaRight) {
-  if (given.frames < shortRun) {
-    return mix_ramp_frames(given, 0, given.frames, given.position, gainLeft, gainRight, deltaLeft, deltaRight);
-  }
   const MixRun run = given;  // a copy no store into the mix can change
   constexpr int32_t chunk = 128;
   alignas(64) float gains[2 * chunk + 32];
