@@ -38,6 +38,13 @@ inline __m512i sample_pairs(const MixRun& run, __m512i index, uint64_t position,
   const int64_t last = static_cast<int32_t>((position + static_cast<uint64_t>(valid - 1) * run.delta) >> 32);
   const int64_t low = first < last ? first : last;
   const int64_t high = first < last ? last : first;
+  // Up to 31 frames apart (a step up to about two frames, most notes),
+  // one load holds them all.
+  if (high - low < 31 && low >= -8 && low + 32 <= run.readable) {
+    const __m512i offset = _mm512_sub_epi32(index, _mm512_set1_epi32(static_cast<int32_t>(low)));
+    const __m512i words = _mm512_or_si512(offset, _mm512_slli_epi32(_mm512_add_epi32(offset, _mm512_set1_epi32(1)), 16));
+    return _mm512_permutexvar_epi16(words, _mm512_loadu_si512(run.data + low));
+  }
   if (high - low < 63 && low >= -8 && low + 64 <= run.readable) {
     const int16_t* window = run.data + low;
     const __m512i a = _mm512_loadu_si512(window);
