@@ -347,6 +347,34 @@ void leave_empty(XmInstrument& ins) {
 // only allocate memory.
 constexpr uint64_t sampleSlack = uint64_t{16} << 20;
 
+// The keymap, envelopes, auto-vibrato and fadeout of an instrument whose
+// header starts at `start` (present when it has samples).
+void load_instrument_settings(XmInstrument& ins, const Reader& r, size_t start) {
+  std::memcpy(ins.keymap, r.data + start + 33, 96);
+  read_envelope(r, start + 129, ins.volumeEnvelope);
+  read_envelope(r, start + 177, ins.panningEnvelope);
+  const size_t s = start + 225;
+  ins.volumePointCount = r.u8(s + 0);
+  ins.panningPointCount = r.u8(s + 1);
+  ins.volumeSustain = r.u8(s + 2);
+  ins.volumeLoopStart = r.u8(s + 3);
+  ins.volumeLoopEnd = r.u8(s + 4);
+  ins.panningSustain = r.u8(s + 5);
+  ins.panningLoopStart = r.u8(s + 6);
+  ins.panningLoopEnd = r.u8(s + 7);
+  ins.volumeType = r.u8(s + 8);
+  ins.panningType = r.u8(s + 9);
+  ins.vibratoType = r.u8(s + 10);
+  ins.vibratoSweep = r.u8(s + 11);
+  ins.vibratoDepth = r.u8(s + 12);
+  ins.vibratoRate = r.u8(s + 13);
+  ins.fadeout = static_cast<uint16_t>(r.u16(s + 14) * 2);
+  repair_envelope(ins.volumeEnvelope, ins.volumePointCount, ins.volumeType, ins.volumeSustain, ins.volumeLoopStart,
+                  ins.volumeLoopEnd);
+  repair_envelope(ins.panningEnvelope, ins.panningPointCount, ins.panningType, ins.panningSustain,
+                  ins.panningLoopStart, ins.panningLoopEnd);
+}
+
 bool load_instruments(XmSong* song, Reader& r) {
   const int count = song->instrumentCount;
   if (count == 0) return true;
@@ -375,29 +403,7 @@ bool load_instruments(XmSong* song, Reader& r) {
     r.seek(headers);
     if (sampleCount == 0) continue;
 
-    std::memcpy(ins.keymap, r.data + start + 33, 96);
-    read_envelope(r, start + 129, ins.volumeEnvelope);
-    read_envelope(r, start + 177, ins.panningEnvelope);
-    const size_t s = start + 225;
-    ins.volumePointCount = r.u8(s + 0);
-    ins.panningPointCount = r.u8(s + 1);
-    ins.volumeSustain = r.u8(s + 2);
-    ins.volumeLoopStart = r.u8(s + 3);
-    ins.volumeLoopEnd = r.u8(s + 4);
-    ins.panningSustain = r.u8(s + 5);
-    ins.panningLoopStart = r.u8(s + 6);
-    ins.panningLoopEnd = r.u8(s + 7);
-    ins.volumeType = r.u8(s + 8);
-    ins.panningType = r.u8(s + 9);
-    ins.vibratoType = r.u8(s + 10);
-    ins.vibratoSweep = r.u8(s + 11);
-    ins.vibratoDepth = r.u8(s + 12);
-    ins.vibratoRate = r.u8(s + 13);
-    ins.fadeout = static_cast<uint16_t>(r.u16(s + 14) * 2);
-    repair_envelope(ins.volumeEnvelope, ins.volumePointCount, ins.volumeType, ins.volumeSustain,
-                    ins.volumeLoopStart, ins.volumeLoopEnd);
-    repair_envelope(ins.panningEnvelope, ins.panningPointCount, ins.panningType, ins.panningSustain,
-                    ins.panningLoopStart, ins.panningLoopEnd);
+    load_instrument_settings(ins, r, start);
 
     ins.sampleCount = static_cast<int32_t>(sampleCount);
     XmSample* loaded[16] = {};

@@ -104,6 +104,17 @@ inline void mix_ramp_gains(float* gains, int32_t count, float* gainLeft, float* 
   *gainRight = gr;
 }
 
+// x / 255 without dividing: the reciprocal split into a high and a low
+// float, x times the low part added to x times the high part in one
+// rounding (a fused multiply-add). For every float of magnitude 2^-107 or
+// more this is the correctly rounded quotient (checked for each significand
+// of each of those binades), and a sample value times a level, the only
+// thing the mixer divides, is 0 or at least 2^-31 in magnitude: the vector
+// loops that have fused multiply-adds use it for the division's bits.
+constexpr float mixReciprocal255High = 0x1.010102p-8f;
+constexpr float mixReciprocal255Low = -0x1.fdfdfep-33f;
+inline float mix_divide_255(float x) { return std::fma(x, mixReciprocal255High, x * mixReciprocal255Low); }
+
 inline int16_t mix_pcm_value(float x) {
   if (x >= 32767.0f) return 32767;
   if (x <= -32768.0f) return -32768;

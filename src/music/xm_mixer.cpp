@@ -50,8 +50,10 @@ bool system_saves(uint64_t state) {
   return (enabled & state) == state;
 }
 
+// AVX2 with FMA: the AVX2 loops use fused multiply-adds as well.
 bool cpu_has_avx2() {
-  return cpuid(0).a >= 7 && (cpuid(1).c & (1u << 28)) && (cpuid(7).b & (1u << 5)) && system_saves(0x6);
+  return cpuid(0).a >= 7 && (cpuid(1).c & (1u << 28)) && (cpuid(1).c & (1u << 12)) && (cpuid(7).b & (1u << 5)) &&
+         system_saves(0x6);
 }
 
 #ifdef VANTOR_MIX_AVX512
@@ -105,6 +107,20 @@ inline int32_t frames_to_boundary(const MixVoice& v, int64_t pos, uint64_t step,
   return frames <= static_cast<uint64_t>(todo) ? static_cast<int32_t>(frames) : -1;
 }
 
+// A released voice that has ramped out to silence is only ever overwritten
+// (a new note copies the sounding voice over it), so it stops: mixing it on
+// would add nothing and moving it on would change nothing anyone reads.
+bool ramped_out(const MixVoice& v) {
+  return v.released && v.leftLevel == 0 && v.rightLevel == 0 && v.rampFramesLeft == 0 && (v.rampLeft >> 8) == 0 &&
+         (v.rampRight >> 8) == 0;
+}
+
+void stop(MixVoice& v) {
+  v.sample = nullptr;
+  v.position = 0;
+  v.fraction = 0;
+}
+
 // Puts a voice that reached its boundary back inside its loop, or stops it.
 // Returns false when the voice has stopped.
 inline bool wrap(MixVoice& v, int64_t& pos) {
@@ -115,8 +131,8 @@ inline bool wrap(MixVoice& v, int64_t& pos) {
   if (loopLength > 0 && s->loopMode == XM_LOOP_FORWARD) {
     // Subtract the loop length at least once until below the loop end, in
     // one step however far the position ran.
-    int64_t times = 1;
-    if ((pos >> 32) >= (loopEnd >> 32)) times = ((pos >> 32) - (loopEnd >> 32)) / s->loopLength + 1;
+    const int64_t over = (pos >> 32) - (loopEnd >> 32);  // whole frames past the end
+    const int64_t times = over < int64_t{s->loopLength} ? 1 : over / s->loopLength + 1;
     pos -= times * loopLength;
     return true;
   }
@@ -145,9 +161,7 @@ inline bool wrap(MixVoice& v, int64_t& pos) {
       }
     }
   }
-  v.sample = nullptr;
-  v.position = 0;
-  v.fraction = 0;
+  stop(v);
   return false;
 }
 
@@ -249,6 +263,10 @@ void mix_voice(MixVoice& v, float* buffer, int32_t frames, const MixKernels& ker
         v.rampLeftDelta = v.rampRightDelta = 0.0f;
         v.rampLeft = v.leftLevel * 256;
         v.rampRight = v.rightLevel * 256;
+        if (ramped_out(v)) {
+          stop(v);
+          return;
+        }
       }
     } else if (kernels.skipSilent && v.leftLevel == 0 && v.rightLevel == 0) {
       // Adding zero products changes no sum: the block starts at +0 and a
@@ -321,11 +339,9 @@ void move_voices(MixVoice* voices, const XmMixRate& rate, float* buffer, int32_t
   for (int i = 0; i < XM_MIXED_VOICES; ++i) {
     MixVoice& v = voices[i];
     if (!v.sample) continue;
-    if (!v.sample->data) {
-      // Nothing to play (an empty sample): the note ends at once.
-      v.sample = nullptr;
-      v.position = 0;
-      v.fraction = 0;
+    // Nothing to play (an empty sample): the note ends at once.
+    if (!v.sample->data || ramped_out(v)) {
+      stop(v);
       continue;
     }
     mix_voice<heard>(v, buffer, frames, kernels, rate);

@@ -199,6 +199,9 @@ struct MixVoice {
   // mixer's short ramp (0).
   int32_t glideFrames;
   uint8_t gliding;  // the running ramp is such a glide
+  // The channel has gone on in the partner voice: this one only ramps out,
+  // and stops once it is silent, since nothing can make it heard again.
+  uint8_t released;
 };
 
 // Stamp of one output block: the song position it was mixed at (6 bytes).

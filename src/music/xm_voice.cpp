@@ -21,6 +21,7 @@ MixVoice* start_note(XmPlayer& player, XmChannel& ch, const XmSample* sample) {
     v->leftLevel = 0;
     v->rightLevel = 0;
     v->glideFrames = 0;
+    v->released = 1;
     v = partner;
     ch.voice = v;
   }

@@ -22,7 +22,7 @@ constexpr float kRestartAt = 100.0f;
 }  // namespace
 
 xscroller::xscroller(const char* text, xpalette* palette, float yOffset, float zoom, float speed)
-    : speed(speed), zoom(zoom), yOffset(yOffset), text(text), palette(palette) {
+    : speed(speed), zoom(zoom), yOffset(yOffset) {
   font = new (std::nothrow) xfont;
   if (font == nullptr || palette == nullptr) return;
 
@@ -67,16 +67,6 @@ void xscroller::draw(float /*t*/) {
     glTranslatef(0.0f, 0.0f, static_cast<float>(-15.0 / zoom));
   }
 
-  // The pulse only ever fed the line width, which stays 1 with these
-  // limits; it is kept moving so the state matches frame for frame.
-  if (pulseRising) {
-    if (pulse < pulseMax) pulse += pulseStep / 5;
-    else pulseRising = false;
-  } else {
-    if (pulse > pulseMin) pulse -= pulseStep;
-    else pulseRising = true;
-  }
-
   if (drawGl) {
     glPushMatrix();
     // Together a 155 degree turn about x: the text reads left to right,
@@ -84,6 +74,8 @@ void xscroller::draw(float /*t*/) {
     glRotatef(180.0f, 0.0f, 0.0f, 1.0f);
     glRotatef(180.0f, 0.0f, 1.0f, 0.0f);
     glRotatef(-25.0f, 1.0f, 0.0f, 0.0f);
+    // One pixel: a pulse between 0 and 50 once fed this width, and always
+    // gave 1 with those limits.
     glLineWidth(1.0f);
     glEnable(GL_LINE_SMOOTH);
   }

@@ -42,17 +42,10 @@ class xscroller {
   float zoom;
   float yOffset;
   float scrollOffset = 0.0f;
-  float pulse = 10.0f;
-  bool pulseRising = false;
   xfont* font = nullptr;
-  [[maybe_unused]] const char* text;
   xscrollerChar** chars = nullptr;
   std::size_t count = 0;
-  float pulseStep = 0.35f;
-  float pulseMax = 50.0f;
-  float pulseMin = 0.0f;
   int nextPhaseA = 0;
   int nextPhaseB = 0;
-  [[maybe_unused]] xpalette* palette;
   bool built = false;
 };

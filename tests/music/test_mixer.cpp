@@ -8,6 +8,7 @@
 
 #include "music/xm_block.h"
 #include "music/xm_engine.h"
+#include "music/xm_mix_kernels.h"
 #include "music/xm_mixer.h"
 #include "music/xm_types.h"
 #include "xm_writer.h"
@@ -332,6 +333,24 @@ bool same_voice(const MixVoice& a, const MixVoice& b) {
 }
 
 }  // namespace
+
+// The vector loops divide by 255 through two products: that gives the
+// quotient's bits for every significand in the binades a sample value times
+// a level reaches (2^-31 up to 2^22), of either sign.
+TEST(MixerPaths, DivisionBy255FromProductsIsExact) {
+  int wrong = 0;
+  for (int exponent : {-31, -1, 22}) {
+    for (uint32_t significand = 0; significand < (1u << 23); ++significand) {
+      const float x = std::ldexp(1.0f + static_cast<float>(significand) / 8388608.0f, exponent);
+      volatile float quotient = x / 255.0f;
+      if (mix_divide_255(x) != quotient || mix_divide_255(-x) != -quotient) ++wrong;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  // A zero of either sign gives a zero, which leaves every sum as it was.
+  EXPECT_EQ(mix_divide_255(0.0f), 0.0f);
+  EXPECT_EQ(mix_divide_255(-0.0f), 0.0f);
+}
 
 // Every mixing path this processor runs gives the plain scalar loops' bits:
 // the sums in the buffer, the voices' positions and ramps, and the 16-bit

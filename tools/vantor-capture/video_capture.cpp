@@ -70,7 +70,7 @@ class MusicSource {
     *error = unreadable_input(path);
     if (!error->empty()) return false;
     vxm_error failure;
-    song = vxm_load_file(path.c_str(), 44100, &failure);
+    song = vxm_load_file(path.c_str(), VXM_RATE_DEFAULT, &failure);
     if (song == nullptr) {
       *error = failure.message;
       return false;
