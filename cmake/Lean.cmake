@@ -15,13 +15,14 @@ function(vantor_lean_intro)
   foreach(target vantor vantor_shell vantor_scroller vantor_font)
     target_compile_options(${target} PRIVATE $<$<CONFIG:Release>:-Os>)
   endforeach()
-  # The module loader runs once, and the engine once a tick: -O3's unrolled
-  # and inlined copies buy them nothing but bytes. The mixer keeps -O3.
+  # The module loader runs once, and the engine once a tick: speed buys them
+  # nothing here, so they are optimised for size like the rest. The mixer
+  # keeps -O3.
   set(music ${PROJECT_SOURCE_DIR}/src/music)
   set(engine_and_loader xm_loader xm_engine xm_effects xm_envelopes xm_oscillators xm_periods xm_voice xm_player)
   list(TRANSFORM engine_and_loader PREPEND ${music}/)
   list(TRANSFORM engine_and_loader APPEND .cpp)
-  set_source_files_properties(${engine_and_loader} DIRECTORY ${music} PROPERTIES COMPILE_OPTIONS $<$<CONFIG:Release>:-O2>)
+  set_source_files_properties(${engine_and_loader} DIRECTORY ${music} PROPERTIES COMPILE_OPTIONS $<$<CONFIG:Release>:-Os>)
   # The map shows where the remaining bytes come from.
   target_link_options(vantor PRIVATE -Wl,-Map=${CMAKE_BINARY_DIR}/vantor.map)
 endfunction()
