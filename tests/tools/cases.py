@@ -264,6 +264,10 @@ VANTOR_CAPTURE = [
     (["--frames=0-600", "--png", "png"], ["png/"], KILLED, None, ["png/"], dict(kill=[signal.SIGTERM, signal.SIGQUIT])),
     (["--video", "v.mkv", "--size", "64x40", "--music", "typo.xm"], [], 1,
      "vantor-capture: typo.xm: cannot open: No such file or directory", [], dict(video=True)),
+    # The music is read once: a FIFO plays, with no second open that waits
+    # for a writer for ever.
+    (["--video", "v.mkv", "--size", "64x40", "--frames", "0-30", "--music", "f.xm"], ["f.xm|"], 0, None,
+     ["f.xm|", "v.mkv"], dict(video=True)),
     (["--video", "take:1.mp4", "--size", "64x40", "--frames", "0-10", "--music", "s.xm"], ["s.xm"], 0, None,
      ["s.xm", "take:1.mp4"], dict(video=True)),
     (["--video", "f.mp4", "--size", "64x40", "--frames", "0-30", "--music", "s.xm"], ["s.xm", "f.mp4|"], 0, None,
