@@ -117,6 +117,10 @@ void* gl_proc_address(const char* name);
 // second, not yet playing. Null when no device can be opened.
 void* wave_open(int rate);
 
+// Why the last wave_open gave null, in one line in the sound system's own
+// words; empty where it gives none.
+const char* wave_open_error();
+
 // Makes `bytes` bytes at `buffer` the looping buffer. The buffer must stay
 // valid until wave_close. Returns false when the device refuses it.
 bool wave_prepare(void* device, void* buffer, std::uint32_t bytes);

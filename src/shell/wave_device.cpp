@@ -28,3 +28,5 @@ const XmWaveDevice platformWaveDevice = {
 }  // namespace
 
 const XmWaveDevice* music_wave_device() { return &platformWaveDevice; }
+
+const char* music_wave_open_error() { return platform::wave_open_error(); }

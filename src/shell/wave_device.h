@@ -6,3 +6,6 @@
 // The seam's wave and thread functions: the intro's output plays through
 // them, and so does xm-play.
 const XmWaveDevice* music_wave_device();
+
+// Why the device would not open, in the sound system's words (may be empty).
+const char* music_wave_open_error();

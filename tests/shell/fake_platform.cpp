@@ -95,6 +95,7 @@ void* gl_proc_address(const char* name) {
 // The test's sound device, or none: then the intro must still run, silently.
 namespace platform {
 void* wave_open(int rate) { return fake().wave ? fake().wave->open(rate) : nullptr; }
+const char* wave_open_error() { return ""; }
 bool wave_prepare(void* d, void* b, std::uint32_t n) { return fake().wave && fake().wave->prepare(d, b, n); }
 bool wave_start(void* d) { return fake().wave && fake().wave->start(d); }
 std::uint32_t wave_position(void* d) { return fake().wave ? fake().wave->position(d) : 0; }

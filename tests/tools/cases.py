@@ -81,6 +81,8 @@ ESCAPE = "\x1b]0;owned\x07\x1b[2J"  # sets the terminal's title, clears the scre
 #         fifo=N   the FIFO N is read while the program runs
 #         tmpdir   TMPDIR is the case's tmp/
 #         needs=P  skipped without program P
+#         env=D    the variables in D set for the program (SDL_AUDIODRIVER is
+#                  "disk" unless D says otherwise)
 #         serve    the server's case (serve-web.sh FREE, needs the web page
 #                  built): started while the test holds the build lock, it
 #                  must wait for it; then it serves the package's files and
@@ -199,6 +201,9 @@ XM_PLAY = [
     (["--loop", "s.xm"], ["s.xm"], 2, "xm-play: --loop: unknown option", ["s.xm"], {}),
     (["--rules", "fast", "s.xm"], ["s.xm"], 2, "xm-play: --rules: 'fast' is not player or tracker", ["s.xm"], {}),
     (["missing.xm"], [], 1, "xm-play: missing.xm: cannot open: No such file or directory", [], {}),
+    # No sound: the device is named, not the module, with SDL's reason.
+    (["s.xm"], ["s.xm"], 1, "xm-play: no sound device could be opened: Audio target 'nonexistent' not available",
+     ["s.xm"], dict(env={"SDL_AUDIODRIVER": "nonexistent"})),
     (["s.xm"], ["s.xm"], 130, None, ["s.xm"], dict(signal=signal.SIGINT)),
     (["s.xm"], ["s.xm"], 143, None, ["s.xm"], dict(signal=signal.SIGTERM)),
     (["s.xm"], ["s.xm"], -signal.SIGQUIT, None, ["s.xm"], dict(signal=signal.SIGQUIT)),
@@ -259,6 +264,10 @@ VANTOR_CAPTURE = [
     (["--frames=0-600", "--png", "png"], ["png/"], KILLED, None, ["png/"], dict(kill=[signal.SIGTERM, signal.SIGQUIT])),
     (["--video", "v.mkv", "--size", "64x40", "--music", "typo.xm"], [], 1,
      "vantor-capture: typo.xm: cannot open: No such file or directory", [], dict(video=True)),
+    # The music is read once: a FIFO plays, with no second open that waits
+    # for a writer for ever.
+    (["--video", "v.mkv", "--size", "64x40", "--frames", "0-30", "--music", "f.xm"], ["f.xm|"], 0, None,
+     ["f.xm|", "v.mkv"], dict(video=True)),
     (["--video", "take:1.mp4", "--size", "64x40", "--frames", "0-10", "--music", "s.xm"], ["s.xm"], 0, None,
      ["s.xm", "take:1.mp4"], dict(video=True)),
     (["--video", "f.mp4", "--size", "64x40", "--frames", "0-30", "--music", "s.xm"], ["s.xm", "f.mp4|"], 0, None,
@@ -874,7 +883,7 @@ def run_row(program, command, module, scratch, name, env, row, sent):
     args = [a.replace("BUSY", port).replace("FREE", free_port) for a in args]
     first = first.replace("BUSY", port).replace("UNPRIVILEGED", str(unprivileged_port_start())) if first else first
     status_got, out, err, problems = run_case(program, command, args, extras, folder,
-                                              dict(env, SDL_DISKAUDIOFILE=disk), sent)
+                                              dict(env, SDL_DISKAUDIOFILE=disk, **extras.get("env", {})), sent)
     busy.close()
     if attacker is not None:
         attacker.terminate()

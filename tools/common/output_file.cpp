@@ -617,17 +617,6 @@ void end_by_signal(int signal) {
 
 #endif
 
-std::string unreadable_input(const std::string& path) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (fs::is_directory(status)) return "is a directory";
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return "cannot open: " + cli::os_reason(errno);
-  std::fclose(f);
-  if (fs::is_regular_file(status) && fs::file_size(path, ec) == 0 && !ec) return "is empty";
-  return "";
-}
-
 void write_errors_not_signals() {
 #ifdef SIGXFSZ
   std::signal(SIGXFSZ, SIG_IGN);

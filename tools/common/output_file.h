@@ -80,11 +80,6 @@ class OutputFile {
   bool standardOutput_ = false;
 };
 
-// The reason a file cannot be read, or empty when it is a readable file
-// with something in it: "cannot open: No such file or directory", "is a
-// directory", "is empty".
-std::string unreadable_input(const std::string& path);
-
 // Makes a write past a size limit (ulimit -f) fail like a full disk instead
 // of ending the program, so the temporary file is still removed.
 void write_errors_not_signals();

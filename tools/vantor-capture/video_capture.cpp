@@ -21,6 +21,7 @@ extern "C" {
 
 #include "capture.h"
 #include "headless_gl.h"
+#include "module_summary.h"
 #include "music/vantor_xm.h"
 #include "output_file.h"
 #include "platform/sdl/sdl_loading_screen.h"
@@ -66,15 +67,10 @@ class MusicSource {
   ~MusicSource() { vxm_free(song); }
 
   // False, with the reason in *error, when the module cannot be played.
+  // The file is opened and read once: a pipe plays too.
   bool open(const std::string& path, std::string* error) {
-    *error = unreadable_input(path);
-    if (!error->empty()) return false;
-    vxm_error failure;
-    song = vxm_load_file(path.c_str(), VXM_RATE_DEFAULT, &failure);
-    if (song == nullptr) {
-      *error = failure.message;
-      return false;
-    }
+    song = read_module(path, VXM_RATE_DEFAULT, error);
+    if (song == nullptr) return false;
     vxm_set_play_count(song, 0);
     return true;
   }

@@ -19,30 +19,40 @@ using FileInfo = struct _stat64;
 using FileInfo = struct stat;
 #endif
 
-vxm_song* load_module(const std::string& path, int rate) {
+vxm_song* read_module(const std::string& path, int rate, std::string* reason) {
   // A folder is named before it is opened (some systems open folders).
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
-    cli::fail(path, "is a directory");
+    *reason = "is a directory";
     return nullptr;
   }
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) {
-    cli::fail(path, "cannot open: " + cli::os_reason(errno));
+    *reason = "cannot open: " + cli::os_reason(errno);
     return nullptr;
   }
   FileInfo info{};
   vxm_song* song = nullptr;
   if (MODULE_FSTAT(MODULE_FILENO(f), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG && info.st_size == 0) {
-    cli::fail(path, "is empty");
+    *reason = "is empty";
   } else {
     vxm_error error;
     song = vxm_load_stdio(f, rate, &error);
-    if (!song) cli::fail(path, std::string(error.message) == "empty file" ? "is empty" : error.message);
-    // A module cut short plays what it holds; the tools say what it lacks.
-    if (song && vxm_warning(song)[0] != '\0') cli::note(cli::printable(path) + ": " + vxm_warning(song));
+    if (!song) *reason = std::string(error.message) == "empty file" ? "is empty" : error.message;
   }
   std::fclose(f);
+  return song;
+}
+
+vxm_song* load_module(const std::string& path, int rate) {
+  std::string reason;
+  vxm_song* song = read_module(path, rate, &reason);
+  if (!song) {
+    cli::fail(path, reason);
+    return nullptr;
+  }
+  // A module cut short plays what it holds; the tools say what it lacks.
+  if (vxm_warning(song)[0] != '\0') cli::note(cli::printable(path) + ": " + vxm_warning(song));
   return song;
 }
 

@@ -19,6 +19,11 @@
 // lacks.
 vxm_song* load_module(const std::string& path, int rate = VXM_RATE_DEFAULT);
 
+// The same without a word on standard error: null with the reason in
+// *reason ("cannot open: ...", "is a directory", "is empty", or the
+// library's), for a caller that words the failure itself.
+vxm_song* read_module(const std::string& path, int rate, std::string* reason);
+
 // The module's title as printable text: the library's UTF-8, made safe for
 // a terminal.
 std::string module_title(const vxm_song* song);

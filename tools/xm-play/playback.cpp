@@ -40,9 +40,9 @@ Playback::Playback(vxm_song* song, const XmWaveDevice* wave)
   }
 }
 
-bool Playback::start() {
+Playback::Started Playback::start() {
   device_ = wave_ ? wave_->open(VXM_RATE_DEFAULT) : nullptr;
-  if (!device_) return false;
+  if (!device_) return Started::noDevice;
   const auto bytes = static_cast<uint32_t>(pcm_.size() * sizeof(int16_t));
   wave_->prepare(device_, pcm_.data(), bytes);
   for (int b = 0; b < blockCount; ++b) render_block(b);
@@ -53,9 +53,9 @@ bool Playback::start() {
   thread_ = wave_->startThread(run, this);
   if (!thread_) {
     stop();
-    return false;
+    return Started::noThread;
   }
-  return true;
+  return Started::playing;
 }
 
 bool Playback::pause(bool paused) {

@@ -32,9 +32,9 @@ class Playback {
   Playback(const Playback&) = delete;
   Playback& operator=(const Playback&) = delete;
 
+  enum class Started { playing, noDevice, noThread };
   // Renders the whole buffer, starts the device and the refilling thread.
-  // False when the device or the thread cannot be had.
-  bool start();
+  Started start();
   // Holds the device or lets it go on; false when it cannot pause.
   bool pause(bool paused);
   // Moves `orders` order positions on (back when negative) at the next

@@ -78,10 +78,17 @@ struct Status {
 
 enum class Outcome { finished, next, quit, deviceFailed };
 
-Outcome play(const std::string& path, vxm_song* song, Status& status, bool showStatus) {
+Outcome play(vxm_song* song, Status& status, bool showStatus) {
   Playback playback(song, music_wave_device());
-  if (!playback.start()) {
-    cli::fail(path, "cannot open the audio device");
+  const Playback::Started started = playback.start();
+  // The module is fine: what failed is this machine's sound.
+  if (started == Playback::Started::noDevice) {
+    const std::string reason = music_wave_open_error();
+    cli::note("no sound device could be opened" + (reason.empty() ? "" : ": " + reason));
+    return Outcome::deviceFailed;
+  }
+  if (started == Playback::Started::noThread) {
+    cli::note("the sound device opened, but no thread could be started to feed it");
     return Outcome::deviceFailed;
   }
   bool paused = false;
@@ -159,7 +166,7 @@ int main(int argc, char** argv) {
     status.groups = std::min(vxm_channel_count(song), Playback::meterGroups);
     status.lengthMs = length.frames * 1000 / VXM_RATE_DEFAULT;
     terminal_open();
-    const Outcome outcome = play(file, song, status, showStatus);
+    const Outcome outcome = play(song, status, showStatus);
     terminal_close();
     vxm_free(song);
     if (terminal_interrupt_status()) break;

@@ -6,6 +6,9 @@
 // request, so that it names the block being heard as a device that loops on
 // its own does.
 #include <SDL.h>
+#if defined(__linux__)
+#include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -67,13 +70,54 @@ void SDLCALL play_loop(void* userdata, Uint8* stream, int length) {
   wave->handOver.exchange(request, std::memory_order_acq_rel);
 }
 
+// ALSA prints lines of its own on standard error while SDL looks for a
+// device (eight of them where there is no sound card); SDL's reason says the
+// same in one. Its printing is off while a device opens, on again after.
+class QuietAlsa {
+ public:
+  QuietAlsa() {
+#if defined(__linux__)
+    library_ = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
+    if (library_) setHandler_ = reinterpret_cast<SetHandler>(dlsym(library_, "snd_lib_error_set_handler"));
+    if (setHandler_) setHandler_(silent);
+#endif
+  }
+  ~QuietAlsa() {
+#if defined(__linux__)
+    if (setHandler_) setHandler_(nullptr);  // ALSA's own again
+    if (library_) dlclose(library_);
+#endif
+  }
+  QuietAlsa(const QuietAlsa&) = delete;
+  QuietAlsa& operator=(const QuietAlsa&) = delete;
+
+ private:
+  using Handler = void (*)(const char* file, int line, const char* function, int error, const char* format, ...);
+  using SetHandler = int (*)(Handler);
+  static void silent(const char*, int, const char*, int, const char*, ...) {}
+  void* library_ = nullptr;
+  SetHandler setHandler_ = nullptr;
+};
+
+// SDL's reason for the last failed open, kept before SDL_QuitSubSystem can
+// replace it.
+char openError[256] = "";
+
+void* open_failed() {
+  SDL_strlcpy(openError, SDL_GetError(), sizeof openError);
+  return nullptr;
+}
+
 }  // namespace
 
 void* wave_open(int rate) {
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
+  openError[0] = '\0';
+  const QuietAlsa quiet;
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return open_failed();
   auto* wave = new (std::nothrow) SdlWave;
   if (!wave) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    SDL_strlcpy(openError, "out of memory", sizeof openError);
     return nullptr;
   }
   SDL_AudioSpec want{};
@@ -88,6 +132,7 @@ void* wave_open(int rate) {
   // callback always deals in the buffer's own format.
   wave->id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (wave->id == 0) {
+    open_failed();
     delete wave;
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     return nullptr;
@@ -96,6 +141,8 @@ void* wave_open(int rate) {
   wave->bytesPerSecond = static_cast<std::uint32_t>(rate) * 4;
   return wave;
 }
+
+const char* wave_open_error() { return openError; }
 
 bool wave_prepare(void* device, void* buffer, std::uint32_t bytes) {
   auto* wave = static_cast<SdlWave*>(device);

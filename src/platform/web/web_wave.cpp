@@ -48,6 +48,9 @@ void* wave_open(int) {
   return &device;
 }
 
+// The page's audio says nothing of why it would not start.
+const char* wave_open_error() { return ""; }
+
 // It plays the module, not a buffer.
 bool wave_prepare(void*, void*, std::uint32_t) { return false; }
 

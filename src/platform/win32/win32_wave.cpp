@@ -39,6 +39,10 @@ void* wave_open(int rate) {
   return wave;
 }
 
+// Asked afterwards, so that the open itself (the intro's) carries nothing
+// more: WinMM's one reason that needs no handle.
+const char* wave_open_error() { return waveOutGetNumDevs() == 0 ? "no wave output device is installed" : ""; }
+
 bool wave_prepare(void* device, void* buffer, std::uint32_t bytes) {
   auto* wave = static_cast<WinWave*>(device);
   if (!wave || wave->prepared) return false;
