@@ -197,7 +197,8 @@ void global_volslide_tick(XmEffectCall& e) {
 // --- L envelope position, P panning slide -----------------------------------------
 
 void envelope_position_row(XmEffectCall& e) {
-  if (e.instrument->volumeType & XM_ENV_ON) xm_set_envelope_position(e.ch, e.instrument, e.cell.param);
+  if (!(e.instrument->volumeType & XM_ENV_ON)) return;
+  xm_move_envelope(e.ch, e.instrument, XM_UPDATE_VOLUME, e.cell.param, false);
 }
 
 void panslide_row(XmEffectCall& e) {

@@ -19,6 +19,26 @@ struct EnvelopeShape {
   uint8_t sustain, loopStart, loopEnd, type;
 };
 
+EnvelopeState volume_state(XmChannel& ch) {
+  return {ch.volumeEnvTick, ch.volumeEnvPoint, ch.volumeEnvFixed, ch.volumeEnvValue, ch.volumeEnvDelta,
+          ch.volumeEnvStopped};
+}
+
+EnvelopeState panning_state(XmChannel& ch) {
+  return {ch.panningEnvTick, ch.panningEnvPoint, ch.panningEnvFixed, ch.panningEnvValue, ch.panningEnvDelta,
+          ch.panningEnvStopped};
+}
+
+EnvelopeShape volume_shape(const XmInstrument* ins) {
+  return {ins->volumeEnvelope, ins->volumePointCount, ins->volumeSustain, ins->volumeLoopStart, ins->volumeLoopEnd,
+          ins->volumeType};
+}
+
+EnvelopeShape panning_shape(const XmInstrument* ins) {
+  return {ins->panningEnvelope, ins->panningPointCount, ins->panningSustain, ins->panningLoopStart,
+          ins->panningLoopEnd, ins->panningType};
+}
+
 int32_t envelope_delta(const XmEnvelopePoint& a, const XmEnvelopePoint& b) {
   const int32_t dx = static_cast<int32_t>(b.x) - static_cast<int32_t>(a.x);
   if (dx == 0) return 0;
@@ -29,24 +49,28 @@ int32_t envelope_range(int64_t fixed) {
   return static_cast<int32_t>(fixed < 0 ? 0 : (fixed > (64 << 16) ? (64 << 16) : fixed));
 }
 
-// One step of the volume (flag 2) or panning (flag 4) envelope.
-void envelope_step(XmChannel& ch, EnvelopeState env, const EnvelopeShape& shape, uint8_t flag) {
+}  // namespace
+
+void xm_envelope_step(XmChannel& ch, const XmInstrument* ins, uint8_t which, bool released, bool looping) {
+  const bool panning = which == XM_UPDATE_PANNING;
+  const EnvelopeState env = panning ? panning_state(ch) : volume_state(ch);
+  const EnvelopeShape shape = panning ? panning_shape(ins) : volume_shape(ins);
   const XmEnvelopePoint* points = shape.points;
   const int n = shape.count;
   if (env.point < n && env.tick == points[env.point].x) {
-    if ((shape.type & XM_ENV_LOOP) && env.point == shape.loopEnd) {
+    if ((shape.type & XM_ENV_LOOP) && env.point == shape.loopEnd && looping) {
       env.point = shape.loopStart;
       env.tick = points[shape.loopStart].x;
     }
     if (env.point == n - 1) {
       env.value = points[env.point].y;
       env.stopped = 1;
-      ch.updateFlags |= flag;
+      ch.updateFlags |= which;
       return;
     }
-    if ((shape.type & XM_ENV_SUSTAIN) && env.point == shape.sustain && !ch.keyOff) {
+    if ((shape.type & XM_ENV_SUSTAIN) && env.point == shape.sustain && !released) {
       env.value = points[env.point].y;
-      ch.updateFlags |= flag;
+      ch.updateFlags |= which;
       return;
     }
     env.delta = envelope_delta(points[env.point], points[env.point + 1]);
@@ -59,53 +83,56 @@ void envelope_step(XmChannel& ch, EnvelopeState env, const EnvelopeShape& shape,
   }
   env.value = env.fixed >> 16;
   if (env.tick < INT32_MAX) env.tick += 1;
-  ch.updateFlags |= flag;
+  ch.updateFlags |= which;
 }
 
-}  // namespace
+void xm_move_envelope(XmChannel& ch, const XmInstrument* ins, uint8_t which, int32_t t, bool onPoint) {
+  const bool panning = which == XM_UPDATE_PANNING;
+  const EnvelopeState env = panning ? panning_state(ch) : volume_state(ch);
+  const EnvelopeShape shape = panning ? panning_shape(ins) : volume_shape(ins);
+  const XmEnvelopePoint* points = shape.points;
+  const int n = shape.count;
+  if (n <= 0) return;
+  int j = 0;
+  while (j < n && t > points[j + 1].x) ++j;
+  if (j >= n - 1) {
+    env.value = points[n - 1].y;
+    env.stopped = 1;
+    return;
+  }
+  env.stopped = 0;
+  env.tick = t;
+  if (onPoint && t == points[j].x) {
+    env.point = j;
+    env.delta = 0;
+    env.fixed = points[j].y * 65536;
+    env.value = points[j].y;
+    return;
+  }
+  env.delta = envelope_delta(points[j], points[j + 1]);
+  env.fixed = envelope_range(int64_t{t - points[j].x} * env.delta + int64_t{points[j].y} * 65536);
+  env.point = j + 1;
+  env.value = env.fixed >> 16;
+}
+
+void xm_fadeout(XmChannel& ch, const XmInstrument* ins) {
+  if (!ch.keyOff) return;
+  ch.fadeoutVolume = ch.fadeoutVolume - ins->fadeout > 0 ? ch.fadeoutVolume - ins->fadeout : 0;
+  ch.updateFlags |= XM_UPDATE_VOLUME;
+}
 
 void xm_envelopes(XmChannel& ch, const XmInstrument* ins, bool rowTick) {
+  // A key off frees the sustain points; the loops go on.
+  const bool released = ch.keyOff != 0;
   if (ins->volumeType & XM_ENV_ON) {
     if (!ch.volumeEnvStopped) {
-      envelope_step(ch,
-                    {ch.volumeEnvTick, ch.volumeEnvPoint, ch.volumeEnvFixed, ch.volumeEnvValue, ch.volumeEnvDelta,
-                     ch.volumeEnvStopped},
-                    {ins->volumeEnvelope, ins->volumePointCount, ins->volumeSustain, ins->volumeLoopStart,
-                     ins->volumeLoopEnd, ins->volumeType},
-                    XM_UPDATE_VOLUME);
+      xm_envelope_step(ch, ins, XM_UPDATE_VOLUME, released, true);
     }
   } else if (rowTick && ch.keyOff) {
     ch.volumeEnvValue = 0;  // a key off cuts an instrument without envelope
   }
   if ((ins->panningType & XM_ENV_ON) && !ch.panningEnvStopped) {
-    envelope_step(ch,
-                  {ch.panningEnvTick, ch.panningEnvPoint, ch.panningEnvFixed, ch.panningEnvValue, ch.panningEnvDelta,
-                   ch.panningEnvStopped},
-                  {ins->panningEnvelope, ins->panningPointCount, ins->panningSustain, ins->panningLoopStart,
-                   ins->panningLoopEnd, ins->panningType},
-                  XM_UPDATE_PANNING);
+    xm_envelope_step(ch, ins, XM_UPDATE_PANNING, released, true);
   }
-  if (ch.keyOff) {
-    ch.fadeoutVolume = ch.fadeoutVolume - ins->fadeout > 0 ? ch.fadeoutVolume - ins->fadeout : 0;
-    ch.updateFlags |= XM_UPDATE_VOLUME;
-  }
-}
-
-void xm_set_envelope_position(XmChannel& ch, const XmInstrument* ins, int32_t t) {
-  const int n = ins->volumePointCount;
-  const XmEnvelopePoint* points = ins->volumeEnvelope;
-  int j = 0;
-  while (j < n && t > points[j + 1].x) ++j;
-  if (j >= n - 1) {
-    ch.volumeEnvValue = points[n - 1].y;
-    ch.volumeEnvStopped = 1;
-    return;
-  }
-  ch.volumeEnvStopped = 0;
-  ch.volumeEnvTick = t;
-  ch.volumeEnvDelta = envelope_delta(points[j], points[j + 1]);
-  ch.volumeEnvFixed =
-      envelope_range(int64_t{t - points[j].x} * ch.volumeEnvDelta + int64_t{points[j].y} * 65536);
-  ch.volumeEnvPoint = j + 1;
-  ch.volumeEnvValue = ch.volumeEnvFixed >> 16;
+  xm_fadeout(ch, ins);
 }

@@ -114,66 +114,9 @@ void volume_slide(XmChannel& ch) {
 
 // --- Envelopes ------------------------------------------------------------------
 
-struct EnvelopeState {
-  int32_t& tick;
-  int32_t& point;
-  int32_t& fixed;
-  int32_t& value;
-  int32_t& delta;
-  uint8_t& stopped;
-};
-
-struct EnvelopeShape {
-  const XmEnvelopePoint* points;
-  int count;
-  uint8_t sustain, loopStart, loopEnd, type;
-};
-
-int32_t envelope_delta(const XmEnvelopePoint& a, const XmEnvelopePoint& b) {
-  const int32_t dx = static_cast<int32_t>(b.x) - static_cast<int32_t>(a.x);
-  if (dx == 0) return 0;
-  return (static_cast<int32_t>(b.y) - static_cast<int32_t>(a.y)) * 65536 / dx;
-}
-
-int32_t envelope_range(int64_t fixed) {
-  return static_cast<int32_t>(fixed < 0 ? 0 : (fixed > (64 << 16) ? (64 << 16) : fixed));
-}
-
 // Released from a sustain point at its loop's end, an envelope loops no more.
-bool released_loop_end_stops_looping(const XmChannel& ch, const EnvelopeShape& shape) {
-  return ch.keyOff && (shape.type & XM_ENV_SUSTAIN) && shape.sustain == shape.loopEnd;
-}
-
-// One step of an envelope, as this player's own but for the loop above;
-// `released` says whether a key off frees its sustain point.
-void envelope_step(XmChannel& ch, EnvelopeState env, const EnvelopeShape& shape, bool released, uint8_t flag) {
-  const XmEnvelopePoint* points = shape.points;
-  const int n = shape.count;
-  if (env.point < n && env.tick == points[env.point].x) {
-    if ((shape.type & XM_ENV_LOOP) && env.point == shape.loopEnd && !released_loop_end_stops_looping(ch, shape)) {
-      env.point = shape.loopStart;
-      env.tick = points[shape.loopStart].x;
-    }
-    if (env.point == n - 1) {
-      env.value = points[env.point].y;
-      env.stopped = 1;
-      ch.updateFlags |= flag;
-      return;
-    }
-    if ((shape.type & XM_ENV_SUSTAIN) && env.point == shape.sustain && !released) {
-      env.value = points[env.point].y;
-      ch.updateFlags |= flag;
-      return;
-    }
-    env.delta = envelope_delta(points[env.point], points[env.point + 1]);
-    env.fixed = points[env.point].y * 65536;
-    env.point += 1;
-  } else if (env.point < n) {
-    env.fixed = envelope_range(int64_t{env.fixed} + env.delta);
-  }
-  env.value = env.fixed >> 16;
-  if (env.tick < INT32_MAX) env.tick += 1;
-  ch.updateFlags |= flag;
+bool released_loop_end_stops_looping(const XmChannel& ch, uint8_t type, uint8_t sustain, uint8_t loopEnd) {
+  return ch.keyOff && (type & XM_ENV_SUSTAIN) && sustain == loopEnd;
 }
 
 // Once the panning envelope holds at its sustain point, a key off no longer
@@ -192,27 +135,16 @@ bool panning_sustain_holds(XmChannel& ch, const XmInstrument* ins) {
 // to 0 at the key off (key_off_silences_without_envelope).
 void envelopes(XmChannel& ch, const XmInstrument* ins) {
   if ((ins->volumeType & XM_ENV_ON) && !ch.volumeEnvStopped) {
-    envelope_step(ch,
-                  {ch.volumeEnvTick, ch.volumeEnvPoint, ch.volumeEnvFixed, ch.volumeEnvValue, ch.volumeEnvDelta,
-                   ch.volumeEnvStopped},
-                  {ins->volumeEnvelope, ins->volumePointCount, ins->volumeSustain, ins->volumeLoopStart,
-                   ins->volumeLoopEnd, ins->volumeType},
-                  ch.keyOff != 0, XM_UPDATE_VOLUME);
+    const bool looping = !released_loop_end_stops_looping(ch, ins->volumeType, ins->volumeSustain, ins->volumeLoopEnd);
+    xm_envelope_step(ch, ins, XM_UPDATE_VOLUME, ch.keyOff != 0, looping);
   }
   if ((ins->panningType & XM_ENV_ON) && !ch.panningEnvStopped) {
     const bool held = panning_sustain_holds(ch, ins);
-    const bool released = ch.keyOff && !held;
-    envelope_step(ch,
-                  {ch.panningEnvTick, ch.panningEnvPoint, ch.panningEnvFixed, ch.panningEnvValue, ch.panningEnvDelta,
-                   ch.panningEnvStopped},
-                  {ins->panningEnvelope, ins->panningPointCount, ins->panningSustain, ins->panningLoopStart,
-                   ins->panningLoopEnd, ins->panningType},
-                  released, XM_UPDATE_PANNING);
+    const bool looping =
+        !released_loop_end_stops_looping(ch, ins->panningType, ins->panningSustain, ins->panningLoopEnd);
+    xm_envelope_step(ch, ins, XM_UPDATE_PANNING, ch.keyOff && !held, looping);
   }
-  if (ch.keyOff) {
-    ch.fadeoutVolume = ch.fadeoutVolume - ins->fadeout > 0 ? ch.fadeoutVolume - ins->fadeout : 0;
-    ch.updateFlags |= XM_UPDATE_VOLUME;
-  }
+  xm_fadeout(ch, ins);
 }
 
 void restart_envelopes(XmChannel& ch) {
@@ -225,45 +157,16 @@ void restart_envelopes(XmChannel& ch) {
   ch.updateFlags |= XM_UPDATE_VOLUME | XM_UPDATE_PANNING;
 }
 
-// Moves one envelope to tick t. Landing exactly on a point, the next tick
-// arrives there as if by itself: a sustain or loop there takes effect.
-void set_envelope_position(EnvelopeState env, const XmEnvelopePoint* points, int n, int32_t t) {
-  if (n <= 0) return;
-  int j = 0;
-  while (j < n && t > points[j + 1].x) ++j;
-  if (j >= n - 1) {
-    env.value = points[n - 1].y;
-    env.stopped = 1;
-    return;
-  }
-  env.stopped = 0;
-  env.tick = t;
-  if (t == points[j].x) {
-    env.point = j;
-    env.delta = 0;
-    env.fixed = points[j].y * 65536;
-    env.value = points[j].y;
-    return;
-  }
-  env.delta = envelope_delta(points[j], points[j + 1]);
-  env.fixed = envelope_range(int64_t{t - points[j].x} * env.delta + int64_t{points[j].y} * 65536);
-  env.point = j + 1;
-  env.value = env.fixed >> 16;
-}
-
 // Lxx: the volume envelope, and the panning envelope too where the volume
 // envelope has a sustain point.
 void envelope_position_moves_panning(XmEffectCall& e) {
   XmChannel& ch = e.ch;
   const XmInstrument* ins = e.instrument;
   if (!(ins->volumeType & XM_ENV_ON)) return;
-  set_envelope_position({ch.volumeEnvTick, ch.volumeEnvPoint, ch.volumeEnvFixed, ch.volumeEnvValue,
-                         ch.volumeEnvDelta, ch.volumeEnvStopped},
-                        ins->volumeEnvelope, ins->volumePointCount, e.cell.param);
+  // Landing on a point, the next tick arrives there as if by itself.
+  xm_move_envelope(ch, ins, XM_UPDATE_VOLUME, e.cell.param, true);
   if ((ins->volumeType & XM_ENV_SUSTAIN) && (ins->panningType & XM_ENV_ON)) {
-    set_envelope_position({ch.panningEnvTick, ch.panningEnvPoint, ch.panningEnvFixed, ch.panningEnvValue,
-                           ch.panningEnvDelta, ch.panningEnvStopped},
-                          ins->panningEnvelope, ins->panningPointCount, e.cell.param);
+    xm_move_envelope(ch, ins, XM_UPDATE_PANNING, e.cell.param, true);
     ch.updateFlags |= XM_UPDATE_PANNING;
   }
 }
