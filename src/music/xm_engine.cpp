@@ -129,11 +129,7 @@ const XmCell& xm_current_cell(const XmPlayer& p, int channel) {
 void xm_reset_channel(XmChannel& ch, const XmSample* sample) {
   ch.volume = sample->volume;
   ch.panning = sample->panning;
-  ch.volumeEnvValue = 64;
-  ch.panningEnvValue = 32;
-  ch.volumeEnvTick = ch.volumeEnvPoint = ch.volumeEnvDelta = 0;
-  ch.panningEnvTick = ch.panningEnvPoint = ch.panningEnvDelta = 0;
-  ch.volumeEnvStopped = ch.panningEnvStopped = 0;
+  xm_restart_envelopes(ch);
   ch.keyOff = 0;
   ch.fadeoutVolume = 65536;
   ch.autoVibratoSweep = 0;

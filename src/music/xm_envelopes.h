@@ -20,6 +20,16 @@ void xm_envelope_step(XmChannel& ch, const XmInstrument* ins, uint8_t which, boo
 // next point.
 void xm_move_envelope(XmChannel& ch, const XmInstrument* ins, uint8_t which, int32_t t, bool onPoint);
 
+// Both envelopes from their start: full volume, panning centred, both running.
+inline void xm_restart_envelopes(XmChannel& ch) {
+  ch.volumeEnvValue = 64;
+  ch.panningEnvValue = 32;
+  ch.volumeEnvTick = ch.volumeEnvPoint = ch.volumeEnvDelta = 0;
+  ch.panningEnvTick = ch.panningEnvPoint = ch.panningEnvDelta = 0;
+  ch.volumeEnvStopped = ch.panningEnvStopped = 0;
+  ch.updateFlags |= XM_UPDATE_VOLUME | XM_UPDATE_PANNING;
+}
+
 // One tick of the fadeout, once a key off has come.
 void xm_fadeout(XmChannel& ch, const XmInstrument* ins);
 

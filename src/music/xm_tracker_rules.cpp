@@ -148,13 +148,8 @@ void envelopes(XmChannel& ch, const XmInstrument* ins) {
 }
 
 void restart_envelopes(XmChannel& ch) {
-  ch.volumeEnvValue = 64;
-  ch.panningEnvValue = 32;
-  ch.volumeEnvTick = ch.volumeEnvPoint = ch.volumeEnvDelta = 0;
-  ch.panningEnvTick = ch.panningEnvPoint = ch.panningEnvDelta = 0;
-  ch.volumeEnvStopped = ch.panningEnvStopped = 0;
+  xm_restart_envelopes(ch);
   ch.panningSustainHeld = 0;
-  ch.updateFlags |= XM_UPDATE_VOLUME | XM_UPDATE_PANNING;
 }
 
 // Lxx: the volume envelope, and the panning envelope too where the volume
