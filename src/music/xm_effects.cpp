@@ -225,26 +225,6 @@ void retrigger_row(XmEffectCall& e) {
   e.ch.retrigInterval = param_y(e);
 }
 
-int32_t retrigger_volume(int32_t volume, int x) {
-  switch (x) {
-    case 1: return volume - 1;
-    case 2: return volume - 2;
-    case 3: return volume - 4;
-    case 4: return volume - 8;
-    case 5: return volume - 16;
-    case 6: return volume * 2 / 3;
-    case 7: return volume >> 1;
-    case 9: return volume + 1;
-    case 10: return volume + 2;
-    case 11: return volume + 4;
-    case 12: return volume + 8;
-    case 13: return volume + 16;
-    case 14: return volume * 3 / 2;
-    case 15: return volume * 2;
-    default: return volume;
-  }
-}
-
 void retrigger_tick(XmEffectCall& e) {
   XmChannel& ch = e.ch;
   if (ch.retrigInterval == 0 || e.tick % ch.retrigInterval != 0) return;
@@ -252,8 +232,7 @@ void retrigger_tick(XmEffectCall& e) {
     ch.updateFlags |= XM_UPDATE_TRIGGER;
     return;
   }
-  const int32_t v = retrigger_volume(ch.volume, ch.retrigVolume);
-  ch.volume = v < 0 ? 0 : (v > 64 ? 64 : v);
+  ch.volume = xm_retrigger_volume(ch.volume, ch.retrigVolume);
   ch.updateFlags |= XM_UPDATE_VOLUME | XM_UPDATE_TRIGGER;
 }
 
@@ -442,6 +421,28 @@ void xm_effect_tick(XmEffectCall& e) {
     case FX_TREMOR: xm_tremor(e.ch); break;
     default: break;
   }
+}
+
+int32_t xm_retrigger_volume(int32_t volume, int x) {
+  int32_t v = volume;
+  switch (x) {
+    case 1: v -= 1; break;
+    case 2: v -= 2; break;
+    case 3: v -= 4; break;
+    case 4: v -= 8; break;
+    case 5: v -= 16; break;
+    case 6: v = v * 2 / 3; break;
+    case 7: v >>= 1; break;
+    case 9: v += 1; break;
+    case 10: v += 2; break;
+    case 11: v += 4; break;
+    case 12: v += 8; break;
+    case 13: v += 16; break;
+    case 14: v = v * 3 / 2; break;
+    case 15: v *= 2; break;
+    default: break;
+  }
+  return v < 0 ? 0 : (v > 64 ? 64 : v);
 }
 
 void xm_volume_column(XmChannel& ch, uint8_t b, bool rowTick) {

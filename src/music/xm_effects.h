@@ -58,5 +58,9 @@ struct XmRowMemory {
 void xm_effect_row(XmEffectCall& e, XmRowMemory& row);
 void xm_effect_tick(XmEffectCall& e);
 
+// The volume after a retrigger whose volume change is x (Rxy's x), within
+// 0..64.
+int32_t xm_retrigger_volume(int32_t volume, int x);
+
 // The volume column's byte b, in its row form or its tick form.
 void xm_volume_column(XmChannel& ch, uint8_t b, bool rowTick);

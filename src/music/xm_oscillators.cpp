@@ -38,7 +38,11 @@ void xm_tremolo(XmChannel& ch) {
   const int32_t p = ch.tremoloPosition;
   int waveform = (ch.waveControl >> 4) & 3;
   if (waveform == 3) waveform = 0;  // sine for tremolo, unlike vibrato
-  const int32_t v = wave_value(waveform, p);
+  xm_tremolo_by(ch, wave_value(waveform, p));
+}
+
+void xm_tremolo_by(XmChannel& ch, int32_t v) {
+  const int32_t p = ch.tremoloPosition;
   const int32_t d = (v * ch.tremoloDepth) >> 6;
   if (p >= 0) {
     ch.volumeDelta = ch.volume + d > 64 ? 64 - ch.volume : d;

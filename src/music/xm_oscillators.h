@@ -14,6 +14,8 @@ void xm_vibrato_advance(XmChannel& ch);
 // Tremolo at the channel's position: volumeDelta within 0..64, flag 2; the
 // position moves on.
 void xm_tremolo(XmChannel& ch);
+// The same with the waveform's value v (0..255) at the position given.
+void xm_tremolo_by(XmChannel& ch, int32_t v);
 // Tremor: silent (volumeDelta = -volume) once the counter passes the on
 // phase; the counter runs round on + off ticks. Flag 2.
 void xm_tremor(XmChannel& ch);

@@ -220,22 +220,6 @@ void volume_column(XmChannel& ch, uint8_t b, bool rowTick, bool note) {
     case 7: if (!rowTick) slide_volume(ch, min_i(ch.volume + y, 64)); break;
     case 8: if (rowTick) slide_volume(ch, max_i(ch.volume - y, 0)); break;
     case 9: if (rowTick) slide_volume(ch, min_i(ch.volume + y, 64)); break;
-    case 10:
-      if (rowTick) ch.vibratoSpeed = static_cast<uint8_t>(y);
-      break;
-    case 11:
-      ch.vibratoDepth = static_cast<uint8_t>(y);
-      if (!rowTick) {
-        xm_vibrato(ch);
-        xm_vibrato_advance(ch);
-      }
-      break;
-    case 12:
-      if (rowTick) {
-        ch.panning = y * 16;
-        ch.updateFlags |= XM_UPDATE_PANNING;
-      }
-      break;
     case 13:
       if (rowTick) break;
       ch.panning = y == 0 ? 0 : max_i(ch.panning - y, 0);
@@ -255,7 +239,7 @@ void volume_column(XmChannel& ch, uint8_t b, bool rowTick, bool note) {
         tone_porta_keeps_its_direction(ch);
       }
       break;
-    default: break;
+    default: xm_volume_column(ch, b, rowTick); break;  // vibrato and set panning: as this player's own
   }
 }
 
@@ -415,25 +399,7 @@ void retrigger_counts_ticks(XmChannel& ch) {
   ch.retrigCount = static_cast<uint8_t>(ch.retrigCount + 1);
   if (ch.retrigCount < ch.retrigInterval) return;
   ch.retrigCount = 0;
-  int32_t v = ch.volume;
-  switch (ch.retrigVolume) {
-    case 1: v -= 1; break;
-    case 2: v -= 2; break;
-    case 3: v -= 4; break;
-    case 4: v -= 8; break;
-    case 5: v -= 16; break;
-    case 6: v = v * 2 / 3; break;
-    case 7: v >>= 1; break;
-    case 9: v += 1; break;
-    case 10: v += 2; break;
-    case 11: v += 4; break;
-    case 12: v += 8; break;
-    case 13: v += 16; break;
-    case 14: v = v * 3 / 2; break;
-    case 15: v *= 2; break;
-    default: break;
-  }
-  set_volume(ch, v < 0 ? 0 : (v > 64 ? 64 : v));
+  set_volume(ch, xm_retrigger_volume(ch.volume, ch.retrigVolume));
   ch.updateFlags |= XM_UPDATE_TRIGGER;
 }
 
@@ -470,16 +436,7 @@ void tremolo_as_the_tracker(XmChannel& ch) {
   int32_t v = 255;
   if (waveform == 0) v = xmVibratoSine[p + 32];
   if (waveform == 1) v = ch.vibratoPosition >= 0 ? ((p * 8) & 255) : 255 - ((p * 8) & 255);
-  const int32_t d = (v * ch.tremoloDepth) >> 6;
-  if (p >= 0) {
-    ch.volumeDelta = ch.volume + d > 64 ? 64 - ch.volume : d;
-  } else {
-    ch.volumeDelta = ch.volume - d < 0 ? -ch.volume : -d;
-  }
-  int32_t next = p + ch.tremoloSpeed;
-  while (next > 31) next -= 64;
-  ch.tremoloPosition = static_cast<int8_t>(next);
-  ch.updateFlags |= XM_UPDATE_VOLUME;
+  xm_tremolo_by(ch, v);
 }
 
 void effect_row(XmEffectCall& e, XmRowMemory& row) {
