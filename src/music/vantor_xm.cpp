@@ -211,6 +211,26 @@ bool settle_end(vxm_song* s) {
   return true;
 }
 
+// Counts the plays from the song's start, or from the fresh course's row
+// where `fresh`; false, changing nothing, when their end then lies beyond
+// int64.
+bool count_from(vxm_song* s, bool fresh) {
+  const bool wasFresh = s->playingFresh;
+  s->playingFresh = fresh;
+  if (settle_end(s)) return true;
+  s->playingFresh = wasFresh;
+  return false;
+}
+
+// The course of the song by `rules` from a row; false when memory runs out.
+bool follow_course(const vxm_song* s, const XmRules* rules, int32_t order, int32_t row, XmCourse* course) {
+  auto* set = static_cast<XmRowSet*>(xm_allocate(1, sizeof(XmRowSet)));
+  const bool followed = set && xm_follow_course(s->song, rules, order, row, set, course);
+  if (set) xm_row_set_release(set);
+  xm_deallocate(set);
+  return followed;
+}
+
 // A muted channel's voices keep moving but are heard at level 0.
 void silence_muted(vxm_song* s) {
   for (uint32_t bits = s->muted; bits != 0; bits &= bits - 1) {
@@ -546,11 +566,7 @@ vxm_status seek_position(vxm_song* s, int order, int row) {
   const int64_t frame = first_visit(s, order, row);
   if (frame >= 0) {
     const bool wasFresh = s->playingFresh;
-    s->playingFresh = false;
-    if (!settle_end(s)) {
-      s->playingFresh = wasFresh;
-      return VXM_ERROR_ARGUMENT;
-    }
+    if (!count_from(s, false)) return VXM_ERROR_ARGUMENT;
     if (wasFresh) s->behind = true;
     go_to(s, frame);
     return VXM_OK;
@@ -559,29 +575,17 @@ vxm_status seek_position(vxm_song* s, int order, int row) {
   // and counts from there.
   const int32_t startRow = row < 0 ? 0 : row;
   if (!s->freshKnown || s->fresh.startOrder != order || s->fresh.startRow != startRow) {
-    auto* set = static_cast<XmRowSet*>(xm_allocate(1, sizeof(XmRowSet)));
     XmCourse course;
-    const bool followed = set && xm_follow_course(s->song, s->player.rules, order, startRow, set, &course);
-    if (set) xm_row_set_release(set);
-    xm_deallocate(set);
-    if (!followed) return VXM_ERROR_MEMORY;
-    const bool wasFresh = s->playingFresh;
+    if (!follow_course(s, s->player.rules, order, startRow, &course)) return VXM_ERROR_MEMORY;
     const XmCourse old = s->fresh;
     s->fresh = course;
-    s->playingFresh = true;
-    if (!settle_end(s)) {
+    if (!count_from(s, true)) {
       s->fresh = old;
-      s->playingFresh = wasFresh;
       return VXM_ERROR_ARGUMENT;
     }
     s->freshKnown = true;
-  } else {
-    const bool wasFresh = s->playingFresh;
-    s->playingFresh = true;
-    if (!settle_end(s)) {
-      s->playingFresh = wasFresh;
-      return VXM_ERROR_ARGUMENT;
-    }
+  } else if (!count_from(s, true)) {
+    return VXM_ERROR_ARGUMENT;
   }
   restart(s);
   return VXM_OK;
@@ -843,11 +847,7 @@ vxm_status vxm_seek_ms(vxm_song* s, int64_t ms) {
   const int32_t rate = rate_of(s);
   if (ms > (INT64_MAX - 999) / rate) return VXM_ERROR_ARGUMENT;
   const bool wasFresh = s->playingFresh;
-  s->playingFresh = false;
-  if (!settle_end(s)) {
-    s->playingFresh = wasFresh;
-    return VXM_ERROR_ARGUMENT;
-  }
+  if (!count_from(s, false)) return VXM_ERROR_ARGUMENT;
   if (wasFresh) s->behind = true;
   // The first frame at or after the time, so that vxm_time_ms reads it back.
   go_to(s, (ms * rate + 999) / 1000);
@@ -906,19 +906,12 @@ vxm_status vxm_set_rules(vxm_song* s, vxm_rules rules) {
   const XmRules* chosen = rules == VXM_RULES_TRACKER ? &xmTrackerRules : &xmPlayerRules;
   // Where the plays end can move with the rules: the course is followed
   // anew, before anything changes.
-  auto* set = static_cast<XmRowSet*>(xm_allocate(1, sizeof(XmRowSet)));
   XmCourse course;
-  const bool followed = set && xm_follow_course(s->song, chosen, 0, 0, set, &course);
-  if (set) xm_row_set_release(set);
-  xm_deallocate(set);
-  if (!followed) return VXM_ERROR_MEMORY;
+  if (!follow_course(s, chosen, 0, 0, &course)) return VXM_ERROR_MEMORY;
   const XmCourse old = s->course;
-  const bool wasFresh = s->playingFresh;
   s->course = course;
-  s->playingFresh = false;
-  if (!settle_end(s)) {
+  if (!count_from(s, false)) {
     s->course = old;
-    s->playingFresh = wasFresh;
     return VXM_ERROR_ARGUMENT;
   }
   s->player.rules = chosen;
