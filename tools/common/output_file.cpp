@@ -49,6 +49,23 @@ std::string temporary_name(const std::string& name, long pid, std::size_t longes
   return result;
 }
 
+// An output's name, checked before anything is opened on either system: not
+// empty, and no input's file.
+bool usable_name(const std::string& path, const std::vector<std::string>& inputs, std::string* reason) {
+  if (path.empty()) {
+    *reason = "is an empty name";
+    return false;
+  }
+  for (const std::string& input : inputs) {
+    std::error_code ec;
+    if (!input.empty() && fs::equivalent(input, path, ec)) {
+      *reason = "is the same file as the input " + input;
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 #ifdef _WIN32
@@ -85,17 +102,7 @@ bool OutputFile::open(const std::string& path, const std::vector<std::string>& i
     file_ = stdout;
     return true;
   }
-  if (path.empty()) {
-    *reason = "is an empty name";
-    return false;
-  }
-  for (const std::string& input : inputs) {
-    std::error_code ec;
-    if (!input.empty() && fs::equivalent(input, path, ec)) {
-      *reason = "is the same file as the input " + input;
-      return false;
-    }
-  }
+  if (!usable_name(path, inputs, reason)) return false;
   const fs::path target = link_target(path);
   std::error_code ec;
   const fs::file_status status = fs::status(target, ec);
@@ -419,17 +426,7 @@ bool OutputFile::open(const std::string& path, const std::vector<std::string>& i
     file_ = stdout;
     return true;
   }
-  if (path.empty()) {
-    *reason = "is an empty name";
-    return false;
-  }
-  for (const std::string& input : inputs) {
-    std::error_code ec;
-    if (!input.empty() && fs::equivalent(input, path, ec)) {
-      *reason = "is the same file as the input " + input;
-      return false;
-    }
-  }
+  if (!usable_name(path, inputs, reason)) return false;
   Place place;
   if (!find_place(path, &place, reason)) return false;
   folder_ = place.folder;
