@@ -4,8 +4,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -123,6 +125,26 @@ struct PipeStream {
   }
 };
 
+// Bytes in memory through vxm_load_io, at most `most` at a time; the
+// rewind goes back to the first.
+struct ByteReader {
+  const std::vector<uint8_t>* bytes;
+  size_t pos;
+  size_t most;
+};
+
+const vxm_io byteReaderIo{[](void* user, void* buffer, size_t n) -> size_t {
+                            auto* r = static_cast<ByteReader*>(user);
+                            n = std::min({n, r->most, r->bytes->size() - r->pos});
+                            std::memcpy(buffer, r->bytes->data() + r->pos, n);
+                            r->pos += n;
+                            return n;
+                          },
+                          [](void* user) -> int {
+                            static_cast<ByteReader*>(user)->pos = 0;
+                            return 1;
+                          }};
+
 }  // namespace
 
 TEST_F(ApiTest, EveryWayInPlaysTheSameAsTheBlockFiller) {
@@ -131,22 +153,7 @@ TEST_F(ApiTest, EveryWayInPlaysTheSameAsTheBlockFiller) {
   const Frames reference = reference_render(bytes, once);
   const std::string path = write("tune.xm", bytes);
 
-  struct Reader {
-    const std::vector<uint8_t>* bytes;
-    size_t pos;
-  } reader{&bytes, 0};
-  const vxm_io io{[](void* user, void* buffer, size_t n) -> size_t {
-                    auto* r = static_cast<Reader*>(user);
-                    // A reader that hands out little at a time.
-                    n = std::min({n, size_t{1000}, r->bytes->size() - r->pos});
-                    std::memcpy(buffer, r->bytes->data() + r->pos, n);
-                    r->pos += n;
-                    return n;
-                  },
-                  [](void* user) -> int {
-                    static_cast<Reader*>(user)->pos = 0;
-                    return 1;
-                  }};
+  ByteReader reader{&bytes, 0, 1000};  // a reader that hands out little at a time
 
   vxm_error error;
   for (int way = 0; way < 4; ++way) {
@@ -154,7 +161,7 @@ TEST_F(ApiTest, EveryWayInPlaysTheSameAsTheBlockFiller) {
     PipeStream stream(bytes);
     Song song(way == 0   ? vxm_load_memory(bytes.data(), bytes.size(), 0, &error)
               : way == 1 ? vxm_load_file(path.c_str(), 44100, &error)
-              : way == 2 ? vxm_load_io(&io, &reader, 44100, &error)
+              : way == 2 ? vxm_load_io(&byteReaderIo, &reader, 44100, &error)
                          : vxm_load_stdio(stream.read, 44100, &error));
     ASSERT_TRUE(song.s) << error.message;
     EXPECT_EQ(error.status, VXM_OK);
@@ -608,26 +615,12 @@ TEST_F(ApiTest, EveryCallSurvivesEachFailedAllocation) {
   m.set(1, 15, 1, cell(0, 0, 0, fx('B'), 1));
   const std::vector<uint8_t> bytes = build(m);
   const std::string path = write("tune.xm", bytes);
-  struct Reader {
-    const std::vector<uint8_t>* bytes;
-    size_t pos;
-  } reader{&bytes, 0};
-  const vxm_io io{[](void* user, void* buffer, size_t n) -> size_t {
-                    auto* r = static_cast<Reader*>(user);
-                    n = std::min(n, r->bytes->size() - r->pos);
-                    std::memcpy(buffer, r->bytes->data() + r->pos, n);
-                    r->pos += n;
-                    return n;
-                  },
-                  [](void* user) -> int {
-                    static_cast<Reader*>(user)->pos = 0;
-                    return 1;
-                  }};
+  ByteReader reader{&bytes, 0, SIZE_MAX};
   auto load = [&](int way, vxm_error* error) {
     PipeStream stream(bytes);
     return way == 0   ? vxm_load_memory(bytes.data(), bytes.size(), 0, error)
            : way == 1 ? vxm_load_file(path.c_str(), 0, error)
-           : way == 2 ? vxm_load_io(&io, &reader, 0, error)
+           : way == 2 ? vxm_load_io(&byteReaderIo, &reader, 0, error)
                       : vxm_load_stdio(stream.read, 0, error);
   };
   for (int way = 0; way < 4; ++way) {
