@@ -295,10 +295,13 @@ def sound_problems(first, second):
     context = second["contextTime"] - first["contextTime"]
     played = (second["frames"] - first["frames"]) / second["rate"]
     starved = second["starved"] - first["starved"]
+    skipped = second["skipped"] - first["skipped"]
     tap = {k: second["tap"][k] - first["tap"][k] for k in ("quanta", "silent", "gaps")}
     problems = []
     if starved:
         problems.append(f"the worklet had no music for {starved} render quanta")
+    if skipped:
+        problems.append(f"the context went through {skipped} render quanta without asking the worklet")
     if tap["silent"] or tap["gaps"]:
         problems.append(f"the destination got {tap['silent']} silent quanta and skipped {tap['gaps']}")
     if abs(played - context) > 0.1:
@@ -308,7 +311,8 @@ def sound_problems(first, second):
     if context < 0.8 * wall:
         problems.append(f"the context's clock ran {context:.2f} s in {wall:.2f} s")
     return problems, (f"{wall:.1f} s: context {context:.2f} s, played {played:.2f} s, {tap['quanta']} quanta"
-                      f" at the destination, {tap['silent']} silent, {tap['gaps']} skipped, {starved} starved")
+                      f" at the destination, {tap['silent']} silent, {tap['gaps']} skipped, {starved} starved,"
+                      f" {skipped} not asked for")
 
 
 # The intro drawing about one frame a second: each frame holds the page's
@@ -376,8 +380,8 @@ def play_through(page, phases):
     found, summary = sound_problems(readings[0], readings[-1])
     last = readings[-1]
     log(f"all told: {summary}; since the music began at context frame {last['startFrame']}: {last['starved']}"
-        f" starved quanta (the tap, which may have begun before it, {last['tap']['silent']} silent and"
-        f" {last['tap']['gaps']} skipped)")
+        f" starved quanta, {last['skipped']} not asked for {last['skips']} (the tap, which may have begun"
+        f" before it, {last['tap']['silent']} silent and {last['tap']['gaps']} skipped)")
     check(not problems + found, "; ".join(problems + found))
     return readings
 
@@ -394,26 +398,45 @@ def compare_capture(page, urls, work, seconds):
         return
     wait_for(page, f"__vantorTap.chunks.length >= {seconds}", 60, f"{seconds} s of captured sound")
     tap = page.js("({from: __vantorTap.captureFrom, inexact: __vantorTap.inexact, chunks: __vantorTap.chunks.length})")
-    # The song's frames follow the context's from where the music began:
-    # no quantum was skipped or starved since (play_through checks that).
-    first = tap["from"] - status["startFrame"]
-    check(first >= 0 and status["starved"] == 0,
-          f"the capture began at context frame {tap['from']}, the music at {status['startFrame']}"
-          f" with {status['starved']} starved quanta since")
+    # The song's frames follow the context's from where the music began,
+    # but for quanta the context went through without asking the worklet
+    # (a browser's audio thread late on a loaded machine): the song goes on
+    # after such a gap from where it was, and what the destination got
+    # in the gap is left out.
+    start, gaps = status["startFrame"], sorted(status["skips"])
+    check(tap["from"] >= start and status["starved"] == 0 and len(gaps) < 16,
+          f"the capture began at context frame {tap['from']}, the music at {start} with"
+          f" {status['starved']} starved quanta and {len(gaps)} gaps since")
+    check(all(e < a for e, a in gaps), f"the context's clock stepped back: {gaps}")
     check(tap["inexact"] == 0, f"{tap['inexact']} captured values are no 16-bit sample")
     captured = b"".join(base64.b64decode(page.js(f"__vantorTap.chunk({i})")) for i in range(seconds))
-    frames = len(captured) // 4
+    frames, origin = len(captured) // 4, tap["from"]
     reference = os.path.join(work, "xm-render.wav")
     subprocess.run([XM_RENDER, os.path.join(urls["folder"], "2.xm"), "-o", reference,
-                    "--seconds", f"{(first + frames) / 44100 + 1:.3f}"], check=True, capture_output=True)
+                    "--seconds", f"{(origin - start + frames) / 44100 + 1:.3f}"], check=True, capture_output=True)
     with open(reference, "rb") as f:
-        expected = f.read()[44:][first * 4:(first + frames) * 4]
-    if captured != expected:
-        at = next(i for i in range(0, min(len(captured), len(expected)), 4)
-                  if captured[i:i + 4] != expected[i:i + 4]) // 4 if len(expected) == len(captured) else 0
-        raise Failure(f"the captured sound differs from xm-render's from song frame {first + at}"
-                      f" ({len(captured)} bytes against {len(expected)})")
-    log(f"{frames / 44100:.1f} s of sound at the destination, from song frame {first}: bit-identical to xm-render")
+        expected = f.read()[44:]
+    i, left_out = 0, 0
+    while i < frames:
+        at = origin + i
+        gap = next((g for g in gaps if g[0] <= at < g[1]), None)
+        if gap:
+            n = min(frames - i, gap[1] - at)
+            left_out += n
+            i += n
+            continue
+        n = min(frames - i, min((e for e, _ in gaps if e > at), default=origin + frames) - at)
+        song = at - start - sum(a - e for e, a in gaps if a <= at)
+        got, want = captured[i * 4:(i + n) * 4], expected[song * 4:(song + n) * 4]
+        if got != want:
+            k = next((j for j in range(0, min(len(got), len(want)), 4) if got[j:j + 4] != want[j:j + 4]),
+                     min(len(got), len(want))) // 4
+            raise Failure(f"the captured sound differs from xm-render's from song frame {song + k}"
+                          f" (context frame {at + k})")
+        i += n
+    log(f"{frames / 44100:.1f} s of sound at the destination, from song frame {origin - start}: bit-identical"
+        f" to xm-render" + (f", but for {left_out} frames in {len(gaps)} gaps the worklet was not asked for"
+                            if gaps else ""))
 
 
 # --- The cases ---------------------------------------------------------------------

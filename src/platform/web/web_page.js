@@ -18,7 +18,7 @@ Module.vantor = (function () {
   // the page (CSS pixels) and in their backing store (device pixels).
   var view = { width: 840, height: 525, cssWidth: 0, cssHeight: 0, backWidth: 0, backHeight: 0, changed: false };
   var audio = { context: null, ready: null, node: null, session: 0, failure: null,
-                frames: 0, starved: 0, quanta: 0, startFrame: -1, frame: -1,
+                frames: 0, starved: 0, skipped: 0, skips: [], quanta: 0, startFrame: -1, frame: -1,
                 order: 0, row: 0, ms: 0 };
 
   function el(tag, css, text) {
@@ -120,9 +120,11 @@ Module.vantor = (function () {
   // Runs in the audio worklet: the player (vantor-xm.wasm, instantiated
   // from the bytes the page hands over) renders each quantum when the audio
   // thread asks for it, so the music depends on nothing the page does. It
-  // counts the quanta it played and those it had no music for (none, while
-  // the player works; quanta the context went through without asking count
-  // too), and reports them with the song's position about every 12 ms.
+  // counts the quanta it played, those it had no music for (none, while the
+  // player works) and those the context went through without asking for
+  // them (where, for the first few), and reports them with the song's
+  // position about every 12 ms. The song goes on from where it was after
+  // such a gap, as after a pause.
   // A context just made may skip ahead while its output starts (Chromium
   // jumps a few hundred milliseconds between the first two quanta): the
   // song begins once the context's clock has run evenly for a few quanta.
@@ -133,6 +135,8 @@ Module.vantor = (function () {
         var o = options.processorOptions;
         this.quanta = 0;
         this.starved = 0;
+        this.skipped = 0;
+        this.skips = [];
         this.frames = 0;
         this.startFrame = -1;
         this.nextFrame = -1;
@@ -171,7 +175,8 @@ Module.vantor = (function () {
           if (this.settled < 8) return true;
           this.startFrame = currentFrame;
         } else if (!even) {
-          this.starved += Math.max(1, Math.round((currentFrame - expected) / n));
+          this.skipped += Math.max(1, Math.round((currentFrame - expected) / n));
+          if (this.skips.length < 16) this.skips.push([expected, currentFrame]);
         }
         this.quanta++;
         var got = p.worklet_render(n);
@@ -193,6 +198,7 @@ Module.vantor = (function () {
         this.frames += got;
         if ((this.quanta & 3) === 1) {
           this.port.postMessage({ frames: this.frames, starved: this.starved, quanta: this.quanta,
+                                  skipped: this.skipped, skips: this.skips,
                                   startFrame: this.startFrame, frame: currentFrame + n,
                                   order: p.worklet_order(), row: p.worklet_row(), ms: p.worklet_time_ms() });
         }
@@ -353,7 +359,8 @@ Module.vantor = (function () {
     // until it plays, the position stays at the song's start.
     audioStart: function () {
       var context = audio.context, session = ++audio.session;
-      audio.frames = audio.starved = audio.quanta = audio.order = audio.row = audio.ms = 0;
+      audio.frames = audio.starved = audio.skipped = audio.quanta = audio.order = audio.row = audio.ms = 0;
+      audio.skips = [];
       audio.startFrame = audio.frame = -1;
       Promise.all([audio.ready, Module.files['vantor-xm.wasm'], Module.files['2.xm']]).then(function (got) {
         if (session !== audio.session || !audio.ready) return;
@@ -369,6 +376,7 @@ Module.vantor = (function () {
           var m = e.data;
           if (m.failure) return noSound('No sound: ' + m.failure + '.');
           audio.frames = m.frames; audio.starved = m.starved; audio.quanta = m.quanta;
+          audio.skipped = m.skipped; audio.skips = m.skips;
           audio.startFrame = m.startFrame; audio.frame = m.frame;
           audio.order = m.order; audio.row = m.row; audio.ms = m.ms;
         };
@@ -396,8 +404,10 @@ Module.vantor = (function () {
     },
     // For whoever watches the page (the tests): the audio context's state
     // and clock, and what the worklet last reported: the frames it played
-    // and the quanta it played and starved, the context frame it began at
-    // and the one its report was made at, and the song's position.
+    // and the quanta it played, starved and was not asked for (with the
+    // first few such gaps as [expected frame, frame asked for]), the
+    // context frame it began at and the one its report was made at, and
+    // the song's position.
     audioStatus: function () {
       var c = audio.context;
       return {
@@ -407,6 +417,8 @@ Module.vantor = (function () {
         playing: !!audio.node,
         frames: audio.frames,
         starved: audio.starved,
+        skipped: audio.skipped,
+        skips: audio.skips,
         quanta: audio.quanta,
         startFrame: audio.startFrame,
         frame: audio.frame,
