@@ -416,24 +416,27 @@ def compare_capture(page, urls, work, seconds):
                     "--seconds", f"{(origin - start + frames) / 44100 + 1:.3f}"], check=True, capture_output=True)
     with open(reference, "rb") as f:
         expected = f.read()[44:]
-    i, left_out = 0, 0
-    while i < frames:
-        at = origin + i
-        gap = next((g for g in gaps if g[0] <= at < g[1]), None)
-        if gap:
-            n = min(frames - i, gap[1] - at)
-            left_out += n
-            i += n
+    # The stretches the worklet rendered without a gap: context frames
+    # [begin, end) and the song's frame at begin.
+    stretches, begin, shift = [], start, 0
+    for e, a in gaps:
+        stretches.append((begin, e, begin - start - shift))
+        begin, shift = a, shift + a - e
+    stretches.append((begin, origin + frames, begin - start - shift))
+    compared = 0
+    for begin, end, song in stretches:
+        lo, hi = max(begin, origin), min(end, origin + frames)
+        if lo >= hi:
             continue
-        n = min(frames - i, min((e for e, _ in gaps if e > at), default=origin + frames) - at)
-        song = at - start - sum(a - e for e, a in gaps if a <= at)
-        got, want = captured[i * 4:(i + n) * 4], expected[song * 4:(song + n) * 4]
+        song += lo - begin
+        got, want = captured[(lo - origin) * 4:(hi - origin) * 4], expected[song * 4:(song + hi - lo) * 4]
         if got != want:
             k = next((j for j in range(0, min(len(got), len(want)), 4) if got[j:j + 4] != want[j:j + 4]),
                      min(len(got), len(want))) // 4
             raise Failure(f"the captured sound differs from xm-render's from song frame {song + k}"
-                          f" (context frame {at + k})")
-        i += n
+                          f" (context frame {lo + k})")
+        compared += hi - lo
+    left_out = frames - compared
     log(f"{frames / 44100:.1f} s of sound at the destination, from song frame {origin - start}: bit-identical"
         f" to xm-render" + (f", but for {left_out} frames in {len(gaps)} gaps the worklet was not asked for"
                             if gaps else ""))
